@@ -1,0 +1,41 @@
+# Every folder of the source tree becomes one static library made of the .cpp files directly in it, so that
+# new files need no edit here. Nothing may rely on static initialisers to register itself: a static archive
+# drops objects nobody references, so unit start-up is an explicit call.
+function(ds_library name)
+  cmake_parse_arguments(ARG "" "" "DIRS;DEPS;EXCLUDE" ${ARGN})
+  set(srcs)
+  foreach(dir ${ARG_DIRS})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.c)
+    list(APPEND srcs ${found})
+  endforeach()
+  foreach(ex ${ARG_EXCLUDE})
+    list(REMOVE_ITEM srcs ${CMAKE_SOURCE_DIR}/${ex})
+  endforeach()
+  if(NOT srcs)
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    return()
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# One test program per tests/<dir>/*_test.cpp, so a suite can be built and run on its own.
+function(ds_tests dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/${dir}/*_test.cpp)
+  file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/support/*.cpp)
+  foreach(src ${srcs})
+    get_filename_component(base ${src} NAME_WE)
+    set(exe test_${dir}_${base})
+    add_executable(${exe} ${src} ${helpers})
+    target_link_libraries(${exe} PRIVATE ds_app GTest::gtest GTest::gtest_main GTest::gmock)
+    target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    target_compile_definitions(${exe} PRIVATE
+      DS_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+      DS_CORPORA_DIR="${CMAKE_SOURCE_DIR}/../shared/corpora")
+    add_test(NAME ${dir}/${base} COMMAND ${exe})
+    set_tests_properties(${dir}/${base} PROPERTIES WORKING_DIRECTORY ${CMAKE_BINARY_DIR} TIMEOUT 600)
+  endforeach()
+endfunction()

@@ -1,0 +1,51 @@
+// The soft backend as one object: every service in memory, installed for the object's lifetime. Tests and
+// headless runs create one; tests reach the concrete services to script and inspect them.
+#pragma once
+
+#include <memory>
+
+#include "platform/Platform.h"
+
+namespace plat::soft {
+
+class SoftWindowSystem;
+class SoftRegistry;
+class SoftClock;
+class SoftSystem;
+class SoftGdi;
+class SoftDirectDraw;
+
+struct SoftOptions {
+  int screenWidth = 1280;
+  int screenHeight = 720;
+  int screenBitCount = 32;
+  bool virtualClock = true;  // false: the real clocks of the machine
+};
+
+class SoftPlatform {
+ public:
+  explicit SoftPlatform(const SoftOptions& options = SoftOptions());
+  ~SoftPlatform();
+  SoftPlatform(const SoftPlatform&) = delete;
+  SoftPlatform& operator=(const SoftPlatform&) = delete;
+
+  const Services& services() const { return services_; }
+  SoftWindowSystem& windows() { return *windows_; }
+  SoftRegistry& registry() { return *registry_; }
+  SoftClock& clock() { return *clock_; }
+  SoftSystem& system() { return *system_; }
+  SoftGdi& gdi() { return *gdi_; }
+  SoftDirectDraw& ddraw() { return *ddraw_; }
+
+ private:
+  std::unique_ptr<SoftSystem> system_;
+  std::unique_ptr<SoftClock> clock_;
+  std::unique_ptr<SoftRegistry> registry_;
+  std::unique_ptr<SoftWindowSystem> windows_;
+  std::unique_ptr<SoftGdi> gdi_;
+  std::unique_ptr<SoftDirectDraw> ddraw_;
+  Services services_;
+  std::unique_ptr<ScopedServices> installed_;
+};
+
+}  // namespace plat::soft
