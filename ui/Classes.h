@@ -54,7 +54,10 @@ class TMemoryStream : public TStream {
   const std::uint8_t* Memory() const { return data_.data(); }
   std::vector<std::uint8_t>& Data() { return data_; }
   const std::vector<std::uint8_t>& Data() const { return data_; }
-  void Clear() { data_.clear(); pos_ = 0; }
+  void Clear() {
+    data_.clear();
+    pos_ = 0;
+  }
   void LoadFromStream(TStream& s);
   void LoadFromFile(const std::string& name);
   void SaveToFile(const std::string& name);
@@ -103,3 +106,6 @@ class TFileStream : public TStream {
 
 // Windows error code for the C library's errno after a failed open (2 for a missing file, 5 for access).
 std::uint32_t ErrnoToSystemError(int err);
+
+// The component framework: persistent objects, components and collections.
+#include "ui/Components.h"
