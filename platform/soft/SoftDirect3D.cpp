@@ -1,0 +1,1287 @@
+// The soft Direct3D 7: device enumeration and creation, render and texture-stage states, and a software
+// rasteriser for pre-transformed triangles (texture stages, bilinear or point sampling with the four address
+// modes, alpha test, blending). One axis-aligned textured quad on a 32-bit target, the renderer's common
+// case, takes a fast path built from the same setup and arithmetic as the general path, so both give the
+// same pixels.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/soft/SoftDirectDrawInternal.h"
+
+namespace plat::soft::dd {
+
+namespace {
+
+enum class DeviceKind { kRGB, kRef, kHAL, kTnLHAL };
+
+struct DeviceInfo {
+  DeviceKind kind;
+  const GUID* guid;
+  const char* description;
+  const char* name;
+  bool hardware;
+};
+
+const DeviceInfo kDevices[] = {
+    {DeviceKind::kRGB, &IID_IDirect3DRGBDevice, "Microsoft Direct3D RGB Software Emulation", "RGB Emulation",
+     false},
+    {DeviceKind::kRef, &IID_IDirect3DRefDevice, "Microsoft Reference Rasterizer", "Reference Rasterizer",
+     false},
+    {DeviceKind::kHAL, &IID_IDirect3DHALDevice,
+     "Microsoft Direct3D Hardware acceleration through Direct3D HAL", "Direct3D HAL", true},
+    {DeviceKind::kTnLHAL, &IID_IDirect3DTnLHalDevice, "Microsoft Direct3D Hardware Transform and Lighting",
+     "Direct3D T&L HAL", true},
+};
+
+const DeviceInfo* FindDevice(REFCLSID guid) {
+  for (const DeviceInfo& d : kDevices)
+    if (*d.guid == guid) return &d;
+  return nullptr;
+}
+
+DWORD DepthFlag(int bpp) {
+  switch (bpp) {
+    case 8:
+      return DDBD_8;
+    case 16:
+      return DDBD_16;
+    case 24:
+      return DDBD_24;
+    case 32:
+      return DDBD_32;
+    default:
+      return 0;
+  }
+}
+
+void Describe(const DeviceInfo& info, const State& s, D3DDEVICEDESC7& d) {
+  std::memset(&d, 0, sizeof(d));
+  d.dwDevCaps = D3DDEVCAPS_FLOATTLVERTEX | D3DDEVCAPS_EXECUTESYSTEMMEMORY | D3DDEVCAPS_TLVERTEXSYSTEMMEMORY |
+                D3DDEVCAPS_DRAWPRIMTLVERTEX;
+  if (info.hardware) {
+    d.dwDevCaps |= D3DDEVCAPS_TEXTUREVIDEOMEMORY | D3DDEVCAPS_CANRENDERAFTERFLIP |
+                   D3DDEVCAPS_DRAWPRIMITIVES2 | D3DDEVCAPS_DRAWPRIMITIVES2EX | D3DDEVCAPS_HWRASTERIZATION;
+    if (info.kind == DeviceKind::kTnLHAL) d.dwDevCaps |= D3DDEVCAPS_HWTRANSFORMANDLIGHT;
+  } else {
+    d.dwDevCaps |= D3DDEVCAPS_TEXTURESYSTEMMEMORY;
+  }
+  D3DPRIMCAPS p{};
+  p.dwSize = sizeof(D3DPRIMCAPS);
+  p.dwMiscCaps = D3DPMISCCAPS_CULLNONE | D3DPMISCCAPS_CULLCW | D3DPMISCCAPS_CULLCCW;
+  p.dwRasterCaps = D3DPRASTERCAPS_SUBPIXEL;
+  p.dwZCmpCaps = D3DPCMPCAPS_ALWAYS;
+  const DWORD blend = D3DPBLENDCAPS_ZERO | D3DPBLENDCAPS_ONE | D3DPBLENDCAPS_SRCCOLOR |
+                      D3DPBLENDCAPS_INVSRCCOLOR | D3DPBLENDCAPS_SRCALPHA | D3DPBLENDCAPS_INVSRCALPHA |
+                      D3DPBLENDCAPS_DESTALPHA | D3DPBLENDCAPS_INVDESTALPHA | D3DPBLENDCAPS_DESTCOLOR |
+                      D3DPBLENDCAPS_INVDESTCOLOR | D3DPBLENDCAPS_SRCALPHASAT;
+  p.dwSrcBlendCaps = blend;
+  p.dwDestBlendCaps = blend;
+  p.dwAlphaCmpCaps = 0xFF;  // every comparison
+  p.dwShadeCaps = D3DPSHADECAPS_COLORGOURAUDRGB | D3DPSHADECAPS_ALPHAGOURAUDBLEND;
+  p.dwTextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_POW2 | D3DPTEXTURECAPS_ALPHA |
+                    D3DPTEXTURECAPS_TRANSPARENCY;
+  p.dwTextureFilterCaps = D3DPTFILTERCAPS_NEAREST | D3DPTFILTERCAPS_LINEAR | D3DPTFILTERCAPS_MINFPOINT |
+                          D3DPTFILTERCAPS_MINFLINEAR | D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
+  p.dwTextureAddressCaps =
+      D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP | D3DPTADDRESSCAPS_BORDER;
+  d.dpcTriCaps = p;
+  d.dpcLineCaps = p;
+  d.dwDeviceRenderBitDepth = s.deviceDepths;
+  d.dwDeviceZBufferBitDepth = DDBD_16 | DDBD_32;
+  d.dwMinTextureWidth = 1;
+  d.dwMinTextureHeight = 1;
+  d.dwMaxTextureWidth = 4096;
+  d.dwMaxTextureHeight = 4096;
+  d.dwMaxTextureRepeat = 32768;
+  d.dwMaxTextureAspectRatio = 4096;
+  d.dwMaxAnisotropy = 1;
+  d.dvGuardBandLeft = -16384.0f;
+  d.dvGuardBandTop = -16384.0f;
+  d.dvGuardBandRight = 16384.0f;
+  d.dvGuardBandBottom = 16384.0f;
+  d.dwFVFCaps = 8;  // texture coordinate sets
+  d.dwTextureOpCaps = D3DTEXOPCAPS_DISABLE | D3DTEXOPCAPS_SELECTARG1 | D3DTEXOPCAPS_SELECTARG2 |
+                      D3DTEXOPCAPS_MODULATE | D3DTEXOPCAPS_MODULATE2X | D3DTEXOPCAPS_MODULATE4X |
+                      D3DTEXOPCAPS_ADD | D3DTEXOPCAPS_ADDSIGNED | D3DTEXOPCAPS_SUBTRACT |
+                      D3DTEXOPCAPS_BLENDDIFFUSEALPHA | D3DTEXOPCAPS_BLENDTEXTUREALPHA;
+  d.wMaxTextureBlendStages = WORD(D3DMAXTEXTURESTAGES);
+  d.wMaxSimultaneousTextures = WORD(D3DMAXTEXTURESTAGES);
+  d.dvMaxVertexW = 1e10f;
+  d.deviceGUID = *info.guid;
+}
+
+bool Available(const DeviceInfo& info, const State& s) {
+  return !info.hardware || s.hardware3D;
+}
+
+// Whether the device may render into the surface; DD_OK or the reason.
+HRESULT CheckTarget(const DeviceInfo& info, const State& s, SurfaceImpl* t) {
+  if (!t) return DDERR_INVALIDPARAMS;
+  if (!(t->caps & DDSCAPS_3DDEVICE)) return DDERR_INVALIDCAPS;
+  if (info.hardware && !(t->caps & DDSCAPS_VIDEOMEMORY)) return DDERR_INVALIDCAPS;
+  if (t->format.kind != Format::kRGB || !(DepthFlag(t->format.bpp) & s.deviceDepths))
+    return D3DERR_INVALID_DEVICE;
+  return DD_OK;
+}
+
+// ---- Rasteriser arithmetic ----
+
+// round(x / 255) for 0 <= x <= 65025 (exhaustively the same as (x + 127) / 255 there).
+inline int Div255(int x) {
+  const int t = x + 128;
+  return (t + (t >> 8)) >> 8;
+}
+inline int Mul255(int a, int b) {
+  return Div255(a * b);
+}
+inline int Clamp255(int v) {
+  return v < 0 ? 0 : (v > 255 ? 255 : v);
+}
+
+struct Rgba {
+  int a, r, g, b;
+};
+inline Rgba Unpack(DWORD c) {
+  return {int(c >> 24), int((c >> 16) & 0xFF), int((c >> 8) & 0xFF), int(c & 0xFF)};
+}
+inline DWORD Pack(const Rgba& c) {
+  return (DWORD(c.a) << 24) | (DWORD(c.r) << 16) | (DWORD(c.g) << 8) | DWORD(c.b);
+}
+
+// Bilinear blend of four ARGB texels with 8-bit weights fx, fy (0..255), rounded to nearest.
+inline DWORD Bilerp(DWORD c00, DWORD c10, DWORD c01, DWORD c11, int fx, int fy) {
+  if ((fx | fy) == 0) return c00;
+  DWORD out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const int a = int((c00 >> shift) & 0xFF), b = int((c10 >> shift) & 0xFF);
+    const int c = int((c01 >> shift) & 0xFF), d = int((c11 >> shift) & 0xFF);
+    const int top = a * (256 - fx) + b * fx;
+    const int bottom = c * (256 - fx) + d * fx;
+    out |= DWORD((top * (256 - fy) + bottom * fy + 32768) >> 16) << shift;
+  }
+  return out;
+}
+
+std::int64_t WrapIndex(std::int64_t i, int n, DWORD mode, bool& border) {
+  switch (mode) {
+    case D3DTADDRESS_MIRROR: {
+      const std::int64_t period = 2 * std::int64_t(n);
+      std::int64_t k = i % period;
+      if (k < 0) k += period;
+      return k < n ? k : period - 1 - k;
+    }
+    case D3DTADDRESS_CLAMP:
+      return std::min<std::int64_t>(std::max<std::int64_t>(i, 0), n - 1);
+    case D3DTADDRESS_BORDER:
+      if (i < 0 || i >= n) border = true;
+      return std::min<std::int64_t>(std::max<std::int64_t>(i, 0), n - 1);
+    default: {  // wrap
+      std::int64_t k = i % n;
+      return k < 0 ? k + n : k;
+    }
+  }
+}
+
+// An attribute's plane over one triangle: q(x, y) = q0 + dqdx * (x - xa) + dqdy * (y - ya).
+struct Plane {
+  double q0 = 0, dqdx = 0, dqdy = 0, xa = 0, ya = 0;
+};
+
+// Kept out of line so every caller evaluates with the same instructions (no contraction differences).
+[[gnu::noinline]] double EvalPlane(const Plane& p, double x, double y) {
+  return p.q0 + p.dqdx * (x - p.xa) + p.dqdy * (y - p.ya);
+}
+
+// Texel coordinate of texture coordinate t on a texture of n texels, in 1/256 texel (texel centres at
+// (i + 0.5) / n, so t * n - 0.5), rounded to nearest.
+[[gnu::noinline]] std::int64_t TexelFixed(const Plane& p, double x, double y, int n) {
+  const double t = EvalPlane(p, x, y) * double(n) - 0.5;
+  if (!(t == t)) return 0;
+  const double limit = 1099511627776.0;  // 2^40: far beyond any texture, keeps the integer in range
+  const double scaled = std::floor(std::min(std::max(t, -limit), limit) * 256.0 + 0.5);
+  return std::int64_t(scaled);
+}
+
+// Vertex positions are snapped to 1/256 pixel (kSubpixel) so coverage tests are exact integer arithmetic:
+// neighbouring triangles share their edge pixels without gaps or double hits.
+constexpr double kSubpixel = 256.0;
+constexpr double kMaxCoordinate = 2097152.0;  // 2^21 pixels; triangles reaching beyond are not drawn
+
+struct Vertex {
+  double x, y;          // snapped position
+  std::int64_t fx, fy;  // the same in 1/256 pixel
+  bool valid;           // finite and within kMaxCoordinate
+  DWORD diffuse, specular;
+  double u[D3DMAXTEXTURESTAGES], v[D3DMAXTEXTURESTAGES];
+};
+
+struct Edge {
+  std::int64_t xi, yi, dx, dy;  // 1/256 pixel
+  bool inclusive;
+  // Pixel (px, py) is sampled at its integer position. Magnitudes stay below 2^31, products below 2^62.
+  bool Inside(int px, int py) const {
+    const std::int64_t e = dx * (std::int64_t(py) * 256 - yi) - dy * (std::int64_t(px) * 256 - xi);
+    return e > 0 || (e == 0 && inclusive);
+  }
+};
+
+// Twice the signed area in 1/65536 pixel^2; positive for clockwise vertices on the screen (y downwards).
+std::int64_t Det(const Vertex& a, const Vertex& b, const Vertex& c) {
+  return (b.fx - a.fx) * (c.fy - a.fy) - (c.fx - a.fx) * (b.fy - a.fy);
+}
+
+// One sampled texture as the rasteriser sees it.
+struct Sampler {
+  SurfaceImpl* surface = nullptr;
+  const std::uint8_t* bits = nullptr;  // ARGB words (raw memory or the surface's converted copy)
+  std::size_t pitch = 0;               // bytes per row of bits
+  int w = 0, h = 0;
+  DWORD opaqueMask = 0;  // ORed into every texel of a format without alpha
+  DWORD addrU = D3DTADDRESS_WRAP, addrV = D3DTADDRESS_WRAP;
+  DWORD border = 0;
+  bool linearMag = false, linearMin = false;
+  bool keyed = false;
+  DDCOLORKEY key{};
+  DWORD keyMask = 0xFFFFFFFFu;
+
+  DWORD Texel(std::int64_t x, std::int64_t y) const {
+    bool outside = false;
+    const std::int64_t ix = WrapIndex(x, w, addrU, outside);
+    const std::int64_t iy = WrapIndex(y, h, addrV, outside);
+    if (outside) return border;
+    DWORD c;
+    std::memcpy(&c, bits + std::size_t(iy) * pitch + std::size_t(ix) * 4, 4);
+    return c | opaqueMask;
+  }
+  bool KeyedOut(std::int64_t x, std::int64_t y) const {
+    bool outside = false;
+    const std::int64_t ix = WrapIndex(x, w, addrU, outside);
+    const std::int64_t iy = WrapIndex(y, h, addrV, outside);
+    if (outside) return false;
+    const int bytes = surface->format.bpp / 8;
+    const DWORD raw =
+        ReadRaw(surface->Row(int(iy)) + std::size_t(ix) * std::size_t(bytes), surface->format.bpp) & keyMask;
+    return raw >= (key.dwColorSpaceLowValue & keyMask) && raw <= (key.dwColorSpaceHighValue & keyMask);
+  }
+  // tx, ty in 1/256 texel; linear selects bilinear filtering.
+  DWORD Sample(std::int64_t tx, std::int64_t ty, bool linear) const {
+    if (!linear) return Texel((tx + 128) >> 8, (ty + 128) >> 8);
+    const std::int64_t x0 = tx >> 8, y0 = ty >> 8;
+    const int fx = int(tx & 255), fy = int(ty & 255);
+    if ((fx | fy) == 0) return Texel(x0, y0);
+    return Bilerp(Texel(x0, y0), Texel(x0 + 1, y0), Texel(x0, y0 + 1), Texel(x0 + 1, y0 + 1), fx, fy);
+  }
+  bool NearestKeyedOut(std::int64_t tx, std::int64_t ty) const {
+    return KeyedOut((tx + 128) >> 8, (ty + 128) >> 8);
+  }
+};
+
+bool IsLinear(DWORD filter) {
+  return filter != D3DTFG_POINT && filter != 0;
+}
+
+// Per-triangle setup shared by both paths.
+struct Triangle {
+  Edge edges[3];
+  double minX, maxX, minY, maxY;
+  Plane u[D3DMAXTEXTURESTAGES], v[D3DMAXTEXTURESTAGES];
+  bool minify[D3DMAXTEXTURESTAGES] = {};
+  bool diffuseConst = true, specularConst = true;
+  DWORD diffuse = 0, specular = 0;
+  Plane diffusePlane[4], specularPlane[4];  // a, r, g, b
+};
+
+Plane MakePlane(const Vertex& a, const Vertex& b, const Vertex& c, double qa, double qb, double qc,
+                double det) {
+  Plane p;
+  p.q0 = qa;
+  p.xa = a.x;
+  p.ya = a.y;
+  p.dqdx = ((qb - qa) * (c.y - a.y) - (qc - qa) * (b.y - a.y)) / det;
+  p.dqdy = ((qc - qa) * (b.x - a.x) - (qb - qa) * (c.x - a.x)) / det;
+  return p;
+}
+
+Edge MakeEdge(const Vertex& i, const Vertex& j) {
+  Edge e;
+  e.xi = i.fx;
+  e.yi = i.fy;
+  e.dx = j.fx - i.fx;
+  e.dy = j.fy - i.fy;
+  e.inclusive = (e.dy == 0 && e.dx > 0) || e.dy < 0;  // top or left edge
+  return e;
+}
+
+// A texel address pair along one axis: byte offsets of the two texels and the second's weight (0..255).
+struct Tap {
+  std::size_t off0, off1;
+  int f;
+};
+
+struct SpanColumns {
+  std::vector<Tap> taps;
+  bool filtered = false;
+  int minIndex = 0, maxIndex = 0;  // texture columns the taps reach
+};
+
+// How the fast path turns a texel into the source colour, and how it lands on the target.
+struct FastShade {
+  int colorMode = 1, alphaMode = 1;  // 1 texel, 2 diffuse, 3 their product
+  Rgba dif{};
+  bool srcAlpha = false;
+  bool targetAlpha = false;
+};
+
+void ShadeSpan(const DWORD* texels, std::size_t n, std::uint8_t* dst, const FastShade& fs) {
+  for (std::size_t i = 0; i < n; ++i, dst += 4) {
+    const DWORD texel = texels[i];
+    int r, g, b, a;
+    const int tr = int((texel >> 16) & 0xFF), tg = int((texel >> 8) & 0xFF), tb = int(texel & 0xFF);
+    const int ta = int(texel >> 24);
+    if (fs.colorMode == 1) {
+      r = tr, g = tg, b = tb;
+    } else if (fs.colorMode == 2) {
+      r = fs.dif.r, g = fs.dif.g, b = fs.dif.b;
+    } else {
+      r = Mul255(tr, fs.dif.r), g = Mul255(tg, fs.dif.g), b = Mul255(tb, fs.dif.b);
+    }
+    if (fs.alphaMode == 1)
+      a = ta;
+    else if (fs.alphaMode == 2)
+      a = fs.dif.a;
+    else
+      a = Mul255(ta, fs.dif.a);
+    if (fs.srcAlpha && a != 255) {
+      DWORD d;
+      std::memcpy(&d, dst, 4);
+      if (a == 0) {
+        // Colour unchanged; a target without alpha gets its unused byte written as 0, as always.
+        if (!fs.targetAlpha && (d >> 24)) {
+          d &= 0x00FFFFFFu;
+          std::memcpy(dst, &d, 4);
+        }
+        continue;
+      }
+      const int ia = 255 - a;
+      r = Div255(r * a + int((d >> 16) & 0xFF) * ia);
+      g = Div255(g * a + int((d >> 8) & 0xFF) * ia);
+      b = Div255(b * a + int(d & 0xFF) * ia);
+      if (fs.targetAlpha) a = Div255(a * a + int(d >> 24) * ia);
+    }
+    const DWORD out = (fs.targetAlpha ? DWORD(a) << 24 : 0u) | DWORD(r) << 16 | DWORD(g) << 8 | DWORD(b);
+    std::memcpy(dst, &out, 4);
+  }
+}
+
+}  // namespace
+
+// ---- Device ----
+
+class Direct3DImpl;
+
+class DeviceImpl final : public RefCounted<IDirect3DDevice7> {
+ public:
+  DeviceImpl(State* s, Direct3DImpl* d3d, const DeviceInfo& info, SurfaceImpl* target);
+  HRESULT QueryInterface(REFIID iid, void** out) override;
+  HRESULT GetCaps(D3DDEVICEDESC7* desc) override;
+  HRESULT EnumTextureFormats(LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) override;
+  HRESULT BeginScene() override;
+  HRESULT EndScene() override;
+  HRESULT GetDirect3D(IDirect3D7** out) override;
+  HRESULT SetRenderTarget(IDirectDrawSurface7* target, DWORD flags) override;
+  HRESULT GetRenderTarget(IDirectDrawSurface7** out) override;
+  HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, D3DVALUE z,
+                DWORD stencil) override;
+  HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) override;
+  HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) override;
+  HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD value) override;
+  HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD* value) override;
+  HRESULT SetTexture(DWORD stage, IDirectDrawSurface7* texture) override;
+  HRESULT GetTexture(DWORD stage, IDirectDrawSurface7** out) override;
+  HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, const void* vertices, DWORD count,
+                        DWORD flags) override;
+
+ private:
+  ~DeviceImpl() override;
+  void ResetStates();
+  int ActiveStages() const;
+  bool PrepareSamplers(int stages);
+  void SetupTriangle(const Vertex& a, const Vertex& b, const Vertex& c, double det, int stages, Triangle& t);
+  void DrawTriangle(const Vertex* a, const Vertex* b, const Vertex* c, bool odd, int stages);
+  bool TryFastQuad(const Vertex* v, int stages);
+  DWORD Shade(const Triangle& t, double px, double py, int stages, bool& discard);
+  void WritePixel(std::uint8_t* p, DWORD src);
+  void VerticalPass(const Sampler& sm, const Tap& row, int minIndex, int maxIndex);
+  void HorizontalPass(const Tap* taps, std::size_t n, std::uint8_t* out, DWORD mask) const;
+
+  Direct3DImpl* d3d_;
+  const DeviceInfo& info_;
+  SurfaceImpl* target_;
+  SurfaceImpl* textures_[D3DMAXTEXTURESTAGES] = {};
+  Sampler samplers_[D3DMAXTEXTURESTAGES];
+  DWORD rs_[D3DRENDERSTATE_COUNT] = {};
+  DWORD tss_[D3DMAXTEXTURESTAGES][D3DTSS_COUNT] = {};
+  bool inScene_ = false;
+  // Scratch space of the fast path, kept between draws.
+  std::vector<Vertex> vertices_;
+  SpanColumns columns_[2];
+  std::vector<DWORD> texels_;
+  std::vector<std::uint64_t> ag_, rb_;  // per texture column: (alpha, green) and (red, blue) sums
+};
+
+class Direct3DImpl final : public RefCounted<IDirect3D7> {
+ public:
+  Direct3DImpl(State* s, DirectDrawImpl* dd) : RefCounted(s), dd_(dd) { dd_->AddRef(); }
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (!out) return DDERR_INVALIDPARAMS;
+    if (iid == IID_IUnknown || iid == IID_IDirect3D7) {
+      AddRef();
+      *out = static_cast<IDirect3D7*>(this);
+      return DD_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  HRESULT EnumDevices(LPD3DENUMDEVICESCALLBACK7 callback, void* context) override {
+    if (!callback) return DDERR_INVALIDPARAMS;
+    for (const DeviceInfo& info : kDevices) {
+      if (!Available(info, *state_)) continue;
+      D3DDEVICEDESC7 desc;
+      Describe(info, *state_, desc);
+      char description[128], name[64];
+      std::snprintf(description, sizeof(description), "%s", info.description);
+      std::snprintf(name, sizeof(name), "%s", info.name);
+      if (callback(description, name, &desc, context) == D3DENUMRET_CANCEL) break;
+    }
+    return D3D_OK;
+  }
+  HRESULT CreateDevice(REFCLSID guid, IDirectDrawSurface7* target, IDirect3DDevice7** out) override {
+    if (!out) return DDERR_INVALIDPARAMS;
+    *out = nullptr;
+    const DeviceInfo* info = FindDevice(guid);
+    if (!info) return DDERR_INVALIDPARAMS;
+    if (!Available(*info, *state_)) return D3DERR_INVALID_DEVICE;
+    SurfaceImpl* t = AsSurface(target);
+    const HRESULT hr = CheckTarget(*info, *state_, t);
+    if (FAILED(hr)) return hr;
+    if (t->lost) return DDERR_SURFACELOST;
+    if (state_->deviceFault.Take()) return state_->deviceFault.result;
+    *out = new DeviceImpl(state_, this, *info, t);
+    return D3D_OK;
+  }
+  HRESULT EnumZBufferFormats(REFCLSID guid, LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) override {
+    if (!callback || !FindDevice(guid)) return DDERR_INVALIDPARAMS;
+    for (int depth : {16, 32}) {
+      Format f;
+      f.kind = Format::kZ;
+      f.bpp = depth;
+      DDPIXELFORMAT pf;
+      FormatToPixelFormat(f, pf);
+      if (callback(&pf, context) == D3DENUMRET_CANCEL) break;
+    }
+    return D3D_OK;
+  }
+  HRESULT EvictManagedTextures() override { return D3D_OK; }
+
+ private:
+  ~Direct3DImpl() override { dd_->Release(); }
+  DirectDrawImpl* dd_;
+};
+
+HRESULT CreateDirect3D(State* s, DirectDrawImpl* dd, void** out) {
+  *out = static_cast<IDirect3D7*>(new Direct3DImpl(s, dd));
+  return DD_OK;
+}
+
+DeviceImpl::DeviceImpl(State* s, Direct3DImpl* d3d, const DeviceInfo& info, SurfaceImpl* target)
+    : RefCounted(s), d3d_(d3d), info_(info), target_(target) {
+  d3d_->AddRef();
+  target_->AddRef();
+  ResetStates();
+}
+
+DeviceImpl::~DeviceImpl() {
+  for (SurfaceImpl*& t : textures_) SafeRelease(t);
+  SafeRelease(target_);
+  d3d_->Release();
+}
+
+void DeviceImpl::ResetStates() {
+  rs_[D3DRENDERSTATE_TEXTUREPERSPECTIVE] = 1;
+  rs_[D3DRENDERSTATE_ZENABLE] = D3DZB_FALSE;
+  rs_[D3DRENDERSTATE_FILLMODE] = D3DFILL_SOLID;
+  rs_[D3DRENDERSTATE_SHADEMODE] = D3DSHADE_GOURAUD;
+  rs_[D3DRENDERSTATE_ZWRITEENABLE] = 1;
+  rs_[D3DRENDERSTATE_LASTPIXEL] = 1;
+  rs_[D3DRENDERSTATE_SRCBLEND] = D3DBLEND_ONE;
+  rs_[D3DRENDERSTATE_DESTBLEND] = D3DBLEND_ZERO;
+  rs_[D3DRENDERSTATE_CULLMODE] = D3DCULL_CCW;
+  rs_[D3DRENDERSTATE_ZFUNC] = D3DCMP_LESSEQUAL;
+  rs_[D3DRENDERSTATE_ALPHAFUNC] = D3DCMP_ALWAYS;
+  rs_[D3DRENDERSTATE_TEXTUREFACTOR] = 0xFFFFFFFFu;
+  rs_[D3DRENDERSTATE_CLIPPING] = 1;
+  rs_[D3DRENDERSTATE_LIGHTING] = 1;
+  rs_[D3DRENDERSTATE_COLORVERTEX] = 1;
+  for (DWORD s = 0; s < D3DMAXTEXTURESTAGES; ++s) {
+    DWORD* t = tss_[s];
+    t[D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+    t[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
+    t[D3DTSS_COLORARG2] = D3DTA_CURRENT;
+    t[D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+    t[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+    t[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
+    t[D3DTSS_TEXCOORDINDEX] = s;
+    t[D3DTSS_ADDRESS] = t[D3DTSS_ADDRESSU] = t[D3DTSS_ADDRESSV] = D3DTADDRESS_WRAP;
+    t[D3DTSS_MAGFILTER] = D3DTFG_POINT;
+    t[D3DTSS_MINFILTER] = D3DTFN_POINT;
+    t[D3DTSS_MIPFILTER] = D3DTFP_NONE;
+  }
+}
+
+HRESULT DeviceImpl::QueryInterface(REFIID iid, void** out) {
+  if (!out) return DDERR_INVALIDPARAMS;
+  if (iid == IID_IUnknown || iid == IID_IDirect3DDevice7) {
+    AddRef();
+    *out = static_cast<IDirect3DDevice7*>(this);
+    return DD_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT DeviceImpl::GetCaps(D3DDEVICEDESC7* desc) {
+  if (!desc) return DDERR_INVALIDPARAMS;
+  Describe(info_, *state_, *desc);
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::EnumTextureFormats(LPD3DENUMPIXELFORMATSCALLBACK callback, void* context) {
+  if (!callback) return DDERR_INVALIDPARAMS;
+  Format pal8;
+  pal8.kind = Format::kPal8;
+  pal8.bpp = 8;
+  const Format formats[] = {
+      pal8,
+      MakeRGB(16, 0xF800, 0x07E0, 0x001F, 0),
+      MakeRGB(16, 0x7C00, 0x03E0, 0x001F, 0),
+      MakeRGB(16, 0x7C00, 0x03E0, 0x001F, 0x8000),
+      MakeRGB(16, 0x0F00, 0x00F0, 0x000F, 0xF000),
+      MakeRGB(32, 0xFF0000, 0xFF00, 0xFF, 0),
+      MakeRGB(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000u),
+  };
+  for (const Format& f : formats) {
+    DDPIXELFORMAT pf;
+    FormatToPixelFormat(f, pf);
+    if (callback(&pf, context) == D3DENUMRET_CANCEL) break;
+  }
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::BeginScene() {
+  if (inScene_) return D3DERR_SCENE_IN_SCENE;
+  inScene_ = true;
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::EndScene() {
+  if (!inScene_) return D3DERR_SCENE_NOT_IN_SCENE;
+  inScene_ = false;
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::GetDirect3D(IDirect3D7** out) {
+  if (!out) return DDERR_INVALIDPARAMS;
+  d3d_->AddRef();
+  *out = d3d_;
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::SetRenderTarget(IDirectDrawSurface7* target, DWORD) {
+  SurfaceImpl* t = AsSurface(target);
+  const HRESULT hr = CheckTarget(info_, *state_, t);
+  if (FAILED(hr)) return hr;
+  t->AddRef();
+  SafeRelease(target_);
+  target_ = t;
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::GetRenderTarget(IDirectDrawSurface7** out) {
+  if (!out) return DDERR_INVALIDPARAMS;
+  target_->AddRef();
+  *out = target_;
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR color, D3DVALUE, DWORD) {
+  if ((count && !rects) || (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)))
+    return DDERR_INVALIDPARAMS;
+  if (target_->lost) return DDERR_SURFACELOST;
+  if (target_->Busy()) return DDERR_SURFACEBUSY;
+  if (!(flags & D3DCLEAR_TARGET)) return D3D_OK;
+  const DWORD raw = FromArgb(target_->format, color, target_->Palette());
+  const D3DRECT whole{0, 0, target_->width, target_->height};
+  const DWORD n = count ? count : 1;
+  const int bytes = target_->format.bpp / 8;
+  for (DWORD i = 0; i < n; ++i) {
+    const D3DRECT& r = count ? rects[i] : whole;
+    const int x1 = std::max<LONG>(r.x1, 0), y1 = std::max<LONG>(r.y1, 0);
+    const int x2 = std::min<LONG>(r.x2, target_->width), y2 = std::min<LONG>(r.y2, target_->height);
+    for (int y = y1; y < y2; ++y)
+      for (int x = x1; x < x2; ++x) WriteRaw(target_->Row(y) + x * bytes, target_->format.bpp, raw);
+  }
+  target_->Touch();
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
+  if (state == 0 || DWORD(state) >= D3DRENDERSTATE_COUNT) return DDERR_INVALIDPARAMS;
+  rs_[state] = value;
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) {
+  if (!value || state == 0 || DWORD(state) >= D3DRENDERSTATE_COUNT) return DDERR_INVALIDPARAMS;
+  *value = rs_[state];
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD value) {
+  if (stage >= D3DMAXTEXTURESTAGES || state == 0 || DWORD(state) >= D3DTSS_COUNT) return DDERR_INVALIDPARAMS;
+  tss_[stage][state] = value;
+  if (state == D3DTSS_ADDRESS) tss_[stage][D3DTSS_ADDRESSU] = tss_[stage][D3DTSS_ADDRESSV] = value;
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE state, DWORD* value) {
+  if (!value || stage >= D3DMAXTEXTURESTAGES || state == 0 || DWORD(state) >= D3DTSS_COUNT)
+    return DDERR_INVALIDPARAMS;
+  *value = tss_[stage][state];
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::SetTexture(DWORD stage, IDirectDrawSurface7* texture) {
+  if (stage >= D3DMAXTEXTURESTAGES) return DDERR_INVALIDPARAMS;
+  SurfaceImpl* t = AsSurface(texture);
+  if (texture && !t) return DDERR_INVALIDPARAMS;
+  if (t && (!(t->caps & DDSCAPS_TEXTURE) || t->format.kind == Format::kZ)) return DDERR_INVALIDCAPS;
+  if (t) t->AddRef();
+  SafeRelease(textures_[stage]);
+  textures_[stage] = t;
+  return D3D_OK;
+}
+
+HRESULT DeviceImpl::GetTexture(DWORD stage, IDirectDrawSurface7** out) {
+  if (!out || stage >= D3DMAXTEXTURESTAGES) return DDERR_INVALIDPARAMS;
+  *out = textures_[stage];
+  if (*out) (*out)->AddRef();
+  return D3D_OK;
+}
+
+int DeviceImpl::ActiveStages() const {
+  int n = 0;
+  while (n < int(D3DMAXTEXTURESTAGES) && tss_[n][D3DTSS_COLOROP] != D3DTOP_DISABLE) ++n;
+  return n;
+}
+
+bool DeviceImpl::PrepareSamplers(int stages) {
+  for (int s = 0; s < stages; ++s) {
+    Sampler& sm = samplers_[s];
+    sm = Sampler();
+    SurfaceImpl* t = textures_[s];
+    if (!t) continue;
+    sm.surface = t;
+    sm.w = t->width;
+    sm.h = t->height;
+    if (t->format.IsArgb32()) {
+      sm.bits = t->bits;
+      sm.pitch = std::size_t(t->pitch);
+      sm.opaqueMask = t->format.a ? 0 : 0xFF000000u;
+    } else {
+      sm.bits = reinterpret_cast<const std::uint8_t*>(t->ArgbPixels());
+      sm.pitch = std::size_t(t->width) * 4;
+    }
+    sm.addrU = tss_[s][D3DTSS_ADDRESSU];
+    sm.addrV = tss_[s][D3DTSS_ADDRESSV];
+    sm.border = tss_[s][D3DTSS_BORDERCOLOR];
+    sm.linearMag = IsLinear(tss_[s][D3DTSS_MAGFILTER]);
+    sm.linearMin = IsLinear(tss_[s][D3DTSS_MINFILTER]);
+    sm.keyed = rs_[D3DRENDERSTATE_COLORKEYENABLE] && t->hasSrcKey;
+    sm.key = t->srcKey;
+    sm.keyMask = t->format.kind == Format::kRGB ? (t->format.r | t->format.g | t->format.b | t->format.a)
+                                                : t->format.RawMask();
+  }
+  return true;
+}
+
+void DeviceImpl::SetupTriangle(const Vertex& a, const Vertex& b, const Vertex& c, double det, int stages,
+                               Triangle& t) {
+  t.edges[0] = MakeEdge(a, b);
+  t.edges[1] = MakeEdge(b, c);
+  t.edges[2] = MakeEdge(c, a);
+  t.minX = std::min({a.x, b.x, c.x});
+  t.maxX = std::max({a.x, b.x, c.x});
+  t.minY = std::min({a.y, b.y, c.y});
+  t.maxY = std::max({a.y, b.y, c.y});
+  for (int s = 0; s < stages; ++s) {
+    const DWORD set = std::min<DWORD>(tss_[s][D3DTSS_TEXCOORDINDEX] & 0xFFFF, D3DMAXTEXTURESTAGES - 1);
+    t.u[s] = MakePlane(a, b, c, a.u[set], b.u[set], c.u[set], det);
+    t.v[s] = MakePlane(a, b, c, a.v[set], b.v[set], c.v[set], det);
+    const Sampler& sm = samplers_[s];
+    if (sm.surface) {
+      const double area =
+          std::fabs(t.u[s].dqdx * t.v[s].dqdy - t.u[s].dqdy * t.v[s].dqdx) * double(sm.w) * double(sm.h);
+      t.minify[s] = area > 1.0;
+    }
+  }
+  const bool flat = rs_[D3DRENDERSTATE_SHADEMODE] == D3DSHADE_FLAT;
+  t.diffuseConst = flat || (a.diffuse == b.diffuse && a.diffuse == c.diffuse);
+  t.specularConst = flat || (a.specular == b.specular && a.specular == c.specular);
+  t.diffuse = a.diffuse;
+  t.specular = a.specular;
+  for (int ch = 0; ch < 4; ++ch) {
+    const int shift = 24 - ch * 8;
+    auto chan = [shift](DWORD c) { return double((c >> shift) & 0xFF); };
+    if (!t.diffuseConst)
+      t.diffusePlane[ch] = MakePlane(a, b, c, chan(a.diffuse), chan(b.diffuse), chan(c.diffuse), det);
+    if (!t.specularConst)
+      t.specularPlane[ch] = MakePlane(a, b, c, chan(a.specular), chan(b.specular), chan(c.specular), det);
+  }
+}
+
+namespace {
+
+DWORD InterpolateColor(const Plane* planes, double x, double y) {
+  DWORD c = 0;
+  for (int ch = 0; ch < 4; ++ch) {
+    const double q = EvalPlane(planes[ch], x, y);
+    const int v = q == q ? Clamp255(int(std::floor(std::min(std::max(q, -1.0), 256.0) + 0.5))) : 0;
+    c |= DWORD(v) << (24 - ch * 8);
+  }
+  return c;
+}
+
+Rgba Argument(DWORD arg, const Rgba& diffuse, const Rgba& current, const Rgba& texel, const Rgba& factor,
+              const Rgba& specular) {
+  Rgba v;
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE:
+      v = diffuse;
+      break;
+    case D3DTA_CURRENT:
+      v = current;
+      break;
+    case D3DTA_TEXTURE:
+      v = texel;
+      break;
+    case D3DTA_TFACTOR:
+      v = factor;
+      break;
+    case D3DTA_SPECULAR:
+      v = specular;
+      break;
+    default:
+      v = current;
+      break;
+  }
+  if (arg & D3DTA_COMPLEMENT) v = {255 - v.a, 255 - v.r, 255 - v.g, 255 - v.b};
+  if (arg & D3DTA_ALPHAREPLICATE) v = {v.a, v.a, v.a, v.a};
+  return v;
+}
+
+int Operate(DWORD op, int x, int y, int diffuseA, int texelA, int factorA, int currentA) {
+  switch (op) {
+    case D3DTOP_SELECTARG1:
+      return x;
+    case D3DTOP_SELECTARG2:
+      return y;
+    case D3DTOP_MODULATE:
+      return Mul255(x, y);
+    case D3DTOP_MODULATE2X:
+      return std::min(255, (2 * x * y + 127) / 255);
+    case D3DTOP_MODULATE4X:
+      return std::min(255, (4 * x * y + 127) / 255);
+    case D3DTOP_ADD:
+      return std::min(255, x + y);
+    case D3DTOP_ADDSIGNED:
+      return Clamp255(x + y - 128);
+    case D3DTOP_ADDSIGNED2X:
+      return Clamp255(2 * (x + y - 128));
+    case D3DTOP_SUBTRACT:
+      return std::max(0, x - y);
+    case D3DTOP_ADDSMOOTH:
+      return Clamp255(x + y - Mul255(x, y));
+    case D3DTOP_BLENDDIFFUSEALPHA:
+      return (x * diffuseA + y * (255 - diffuseA) + 127) / 255;
+    case D3DTOP_BLENDTEXTUREALPHA:
+      return (x * texelA + y * (255 - texelA) + 127) / 255;
+    case D3DTOP_BLENDFACTORALPHA:
+      return (x * factorA + y * (255 - factorA) + 127) / 255;
+    case D3DTOP_BLENDTEXTUREALPHAPM:
+      return std::min(255, x + Mul255(y, 255 - texelA));
+    case D3DTOP_BLENDCURRENTALPHA:
+      return (x * currentA + y * (255 - currentA) + 127) / 255;
+    default:
+      return x;
+  }
+}
+
+bool AlphaPasses(DWORD func, int alpha, int ref) {
+  switch (func) {
+    case D3DCMP_NEVER:
+      return false;
+    case D3DCMP_LESS:
+      return alpha < ref;
+    case D3DCMP_EQUAL:
+      return alpha == ref;
+    case D3DCMP_LESSEQUAL:
+      return alpha <= ref;
+    case D3DCMP_GREATER:
+      return alpha > ref;
+    case D3DCMP_NOTEQUAL:
+      return alpha != ref;
+    case D3DCMP_GREATEREQUAL:
+      return alpha >= ref;
+    default:
+      return true;
+  }
+}
+
+// Blend factor for one channel: c is the channel of src (index 1..3) or alpha (0).
+int Factor(DWORD f, const Rgba& s, const Rgba& d, int channel) {
+  const int sc[4] = {s.a, s.r, s.g, s.b};
+  const int dc[4] = {d.a, d.r, d.g, d.b};
+  switch (f) {
+    case D3DBLEND_ZERO:
+      return 0;
+    case D3DBLEND_ONE:
+      return 255;
+    case D3DBLEND_SRCCOLOR:
+      return sc[channel];
+    case D3DBLEND_INVSRCCOLOR:
+      return 255 - sc[channel];
+    case D3DBLEND_SRCALPHA:
+      return s.a;
+    case D3DBLEND_INVSRCALPHA:
+      return 255 - s.a;
+    case D3DBLEND_DESTALPHA:
+      return d.a;
+    case D3DBLEND_INVDESTALPHA:
+      return 255 - d.a;
+    case D3DBLEND_DESTCOLOR:
+      return dc[channel];
+    case D3DBLEND_INVDESTCOLOR:
+      return 255 - dc[channel];
+    case D3DBLEND_SRCALPHASAT:
+      return channel == 0 ? 255 : std::min(s.a, 255 - d.a);
+    default:
+      return 255;
+  }
+}
+
+// result = round((src * Fs + dst * Fd) / 255), clamped to 255.
+inline int BlendChannel(int s, int fs, int d, int fd) {
+  return std::min(255, (s * fs + d * fd + 127) / 255);
+}
+
+}  // namespace
+
+DWORD DeviceImpl::Shade(const Triangle& t, double px, double py, int stages, bool& discard) {
+  const Rgba diffuse = Unpack(t.diffuseConst ? t.diffuse : InterpolateColor(t.diffusePlane, px, py));
+  const Rgba specular = Unpack(t.specularConst ? t.specular : InterpolateColor(t.specularPlane, px, py));
+  const Rgba factor = Unpack(rs_[D3DRENDERSTATE_TEXTUREFACTOR]);
+  Rgba current = diffuse;
+  for (int s = 0; s < stages; ++s) {
+    const DWORD* st = tss_[s];
+    const Sampler& sm = samplers_[s];
+    Rgba texel{255, 255, 255, 255};
+    if (sm.surface) {
+      const std::int64_t tx = TexelFixed(t.u[s], px, py, sm.w);
+      const std::int64_t ty = TexelFixed(t.v[s], px, py, sm.h);
+      if (sm.keyed && sm.NearestKeyedOut(tx, ty)) {
+        discard = true;
+        return 0;
+      }
+      texel = Unpack(sm.Sample(tx, ty, t.minify[s] ? sm.linearMin : sm.linearMag));
+    }
+    const Rgba c1 = Argument(st[D3DTSS_COLORARG1], diffuse, current, texel, factor, specular);
+    const Rgba c2 = Argument(st[D3DTSS_COLORARG2], diffuse, current, texel, factor, specular);
+    const DWORD cop = st[D3DTSS_COLOROP];
+    Rgba next;
+    next.r = Operate(cop, c1.r, c2.r, diffuse.a, texel.a, factor.a, current.a);
+    next.g = Operate(cop, c1.g, c2.g, diffuse.a, texel.a, factor.a, current.a);
+    next.b = Operate(cop, c1.b, c2.b, diffuse.a, texel.a, factor.a, current.a);
+    const DWORD aop = st[D3DTSS_ALPHAOP];
+    if (aop == D3DTOP_DISABLE) {
+      next.a = current.a;
+    } else {
+      const Rgba a1 = Argument(st[D3DTSS_ALPHAARG1], diffuse, current, texel, factor, specular);
+      const Rgba a2 = Argument(st[D3DTSS_ALPHAARG2], diffuse, current, texel, factor, specular);
+      next.a = Operate(aop, a1.a, a2.a, diffuse.a, texel.a, factor.a, current.a);
+    }
+    current = next;
+  }
+  if (rs_[D3DRENDERSTATE_SPECULARENABLE]) {
+    current.r = std::min(255, current.r + specular.r);
+    current.g = std::min(255, current.g + specular.g);
+    current.b = std::min(255, current.b + specular.b);
+  }
+  if (rs_[D3DRENDERSTATE_ALPHATESTENABLE] &&
+      !AlphaPasses(rs_[D3DRENDERSTATE_ALPHAFUNC], current.a, int(rs_[D3DRENDERSTATE_ALPHAREF] & 0xFF))) {
+    discard = true;
+    return 0;
+  }
+  return Pack(current);
+}
+
+void DeviceImpl::WritePixel(std::uint8_t* p, DWORD src) {
+  SurfaceImpl& t = *target_;
+  const PALETTEENTRY* pal = t.Palette();
+  if (!rs_[D3DRENDERSTATE_ALPHABLENDENABLE]) {
+    WriteRaw(p, t.format.bpp, FromArgb(t.format, src, pal));
+    return;
+  }
+  DWORD fsMode = rs_[D3DRENDERSTATE_SRCBLEND], fdMode = rs_[D3DRENDERSTATE_DESTBLEND];
+  if (fsMode == D3DBLEND_BOTHSRCALPHA) {
+    fsMode = D3DBLEND_SRCALPHA;
+    fdMode = D3DBLEND_INVSRCALPHA;
+  } else if (fsMode == D3DBLEND_BOTHINVSRCALPHA) {
+    fsMode = D3DBLEND_INVSRCALPHA;
+    fdMode = D3DBLEND_SRCALPHA;
+  }
+  const Rgba s = Unpack(src);
+  const Rgba d = Unpack(ToArgb(t.format, ReadRaw(p, t.format.bpp), pal));
+  Rgba r;
+  r.a = BlendChannel(s.a, Factor(fsMode, s, d, 0), d.a, Factor(fdMode, s, d, 0));
+  r.r = BlendChannel(s.r, Factor(fsMode, s, d, 1), d.r, Factor(fdMode, s, d, 1));
+  r.g = BlendChannel(s.g, Factor(fsMode, s, d, 2), d.g, Factor(fdMode, s, d, 2));
+  r.b = BlendChannel(s.b, Factor(fsMode, s, d, 3), d.b, Factor(fdMode, s, d, 3));
+  WriteRaw(p, t.format.bpp, FromArgb(t.format, Pack(r), pal));
+}
+
+void DeviceImpl::DrawTriangle(const Vertex* a, const Vertex* b, const Vertex* c, bool odd, int stages) {
+  if (!a->valid || !b->valid || !c->valid) return;
+  // Winding as the application sees it (odd strip triangles run the other way).
+  const Vertex* wa = odd ? b : a;
+  const Vertex* wb = odd ? a : b;
+  std::int64_t det = Det(*wa, *wb, *c);
+  if (det == 0) return;
+  const DWORD cull = rs_[D3DRENDERSTATE_CULLMODE];
+  // det > 0: clockwise on the screen (y grows downwards).
+  if ((cull == D3DCULL_CCW && det < 0) || (cull == D3DCULL_CW && det > 0)) return;
+  if (det < 0) {
+    std::swap(wb, c);  // normalise to clockwise so the interior is on the positive side of every edge
+    det = -det;
+  }
+  Triangle t;
+  SetupTriangle(*wa, *wb, *c, double(det) / (kSubpixel * kSubpixel), stages, t);
+  SurfaceImpl& target = *target_;
+  const double x0 = std::max(0.0, std::ceil(t.minX)),
+               x1 = std::min(double(target.width - 1), std::floor(t.maxX));
+  const double y0 = std::max(0.0, std::ceil(t.minY)),
+               y1 = std::min(double(target.height - 1), std::floor(t.maxY));
+  if (x0 > x1 || y0 > y1) return;
+  const int bytes = target.format.bpp / 8;
+  for (int y = int(y0); y <= int(y1); ++y) {
+    std::uint8_t* row = target.Row(y);
+    for (int x = int(x0); x <= int(x1); ++x) {
+      if (!t.edges[0].Inside(x, y) || !t.edges[1].Inside(x, y) || !t.edges[2].Inside(x, y)) continue;
+      bool discard = false;
+      const DWORD color = Shade(t, x, y, stages, discard);
+      if (!discard) WritePixel(row + std::size_t(x) * std::size_t(bytes), color);
+    }
+  }
+}
+
+// The renderer's quad: a strip TL, TR, BL, BR of an axis-aligned rectangle with affine texture coordinates,
+// one texture stage with texture and constant diffuse, blending off or by source alpha, a 32-bit target.
+bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
+  if (stages != 1 || !samplers_[0].surface || samplers_[0].keyed) return false;
+  if (!target_->format.IsArgb32()) return false;
+  if (rs_[D3DRENDERSTATE_ALPHATESTENABLE] || rs_[D3DRENDERSTATE_SPECULARENABLE]) return false;
+  const DWORD cull = rs_[D3DRENDERSTATE_CULLMODE];
+  if (cull != D3DCULL_CCW && cull != D3DCULL_NONE) return false;
+  const bool blend = rs_[D3DRENDERSTATE_ALPHABLENDENABLE] != 0;
+  const DWORD fs = rs_[D3DRENDERSTATE_SRCBLEND], fd = rs_[D3DRENDERSTATE_DESTBLEND];
+  const bool srcAlpha = blend && fs == D3DBLEND_SRCALPHA && fd == D3DBLEND_INVSRCALPHA;
+  if (blend && !srcAlpha && !(fs == D3DBLEND_ONE && fd == D3DBLEND_ZERO)) return false;
+  const DWORD* st = tss_[0];
+  if ((st[D3DTSS_TEXCOORDINDEX] & 0xFFFF) != 0) return false;
+  // Each result is the texel, the diffuse colour, or their product.
+  auto mode = [](DWORD op, DWORD a1, DWORD a2, int& out) {
+    auto source = [](DWORD arg) {
+      return arg == D3DTA_TEXTURE ? 1 : (arg == D3DTA_DIFFUSE || arg == D3DTA_CURRENT ? 2 : 0);
+    };
+    const int s1 = source(a1), s2 = source(a2);
+    if (!s1 || !s2) return false;
+    if (op == D3DTOP_SELECTARG1)
+      out = s1;
+    else if (op == D3DTOP_SELECTARG2)
+      out = s2;
+    else if (op == D3DTOP_MODULATE)
+      out = s1 == s2 ? (s1 == 1 ? 4 : 5) : 3;  // 3: texel x diffuse; 4: texel squared; 5: diffuse squared
+    else
+      return false;
+    return out <= 3;
+  };
+  int colorMode = 0, alphaMode = 0;
+  if (!mode(st[D3DTSS_COLOROP], st[D3DTSS_COLORARG1], st[D3DTSS_COLORARG2], colorMode)) return false;
+  if (!mode(st[D3DTSS_ALPHAOP], st[D3DTSS_ALPHAARG1], st[D3DTSS_ALPHAARG2], alphaMode)) return false;
+  const DWORD diffuse = v[0].diffuse;
+  for (int i = 1; i < 4; ++i)
+    if (v[i].diffuse != diffuse) return false;
+  const Sampler& sm = samplers_[0];
+  if (IsLinear(st[D3DTSS_MAGFILTER]) != IsLinear(st[D3DTSS_MINFILTER])) return false;
+  const bool linear = sm.linearMag;
+  if (sm.addrU == D3DTADDRESS_BORDER || sm.addrV == D3DTADDRESS_BORDER) return false;
+  // Geometry: TL, TR, BL, BR with the texture axes along the screen axes.
+  if (!(v[0].y == v[1].y && v[2].y == v[3].y && v[0].x == v[2].x && v[1].x == v[3].x)) return false;
+  for (int i = 0; i < 4; ++i)
+    if (!v[i].valid) return false;
+  if (!(v[0].x < v[1].x && v[0].y < v[2].y)) return false;
+
+  // The same two triangles, in the same vertex order, as the general path sets up.
+  Triangle t1, t2;
+  {
+    const std::int64_t det1 = Det(v[0], v[1], v[2]);
+    // Odd strip triangle (v1, v2, v3): winding order (v2, v1, v3), clockwise here.
+    const std::int64_t det2 = Det(v[2], v[1], v[3]);
+    if (det1 <= 0 || det2 <= 0) return false;
+    SetupTriangle(v[0], v[1], v[2], double(det1) / (kSubpixel * kSubpixel), 1, t1);
+    SetupTriangle(v[2], v[1], v[3], double(det2) / (kSubpixel * kSubpixel), 1, t2);
+  }
+  if (t1.u[0].dqdy != 0 || t1.v[0].dqdx != 0 || t2.u[0].dqdy != 0 || t2.v[0].dqdx != 0) return false;
+  if (t1.minify[0] != t2.minify[0]) return false;
+
+  SurfaceImpl& target = *target_;
+  const int xs = int(std::max(0.0, std::ceil(v[0].x))),
+            xe = int(std::min(double(target.width), std::ceil(v[1].x)));
+  const int ys = int(std::max(0.0, std::ceil(v[0].y))),
+            ye = int(std::min(double(target.height), std::ceil(v[2].y)));
+  ++state_->fastDraws;
+  if (xs >= xe || ys >= ye) return true;
+
+  // Texel addresses per column (for each triangle) and per row, wrapped once instead of per pixel.
+  auto tap = [linear](std::int64_t t, int n, DWORD mode, std::size_t scale) {
+    bool unused = false;
+    const std::int64_t i0 = linear ? (t >> 8) : ((t + 128) >> 8);
+    Tap r;
+    r.f = linear ? int(t & 255) : 0;
+    r.off0 = std::size_t(WrapIndex(i0, n, mode, unused)) * scale;
+    r.off1 = std::size_t(WrapIndex(i0 + 1, n, mode, unused)) * scale;
+    return r;
+  };
+  const std::size_t cols = std::size_t(xe - xs);
+  SpanColumns* columns[2] = {&columns_[0], &columns_[1]};
+  const Triangle* tris[2] = {&t1, &t2};
+  for (int k = 0; k < 2; ++k) {
+    SpanColumns& c = *columns[k];
+    c.taps.resize(cols);
+    c.filtered = false;
+    c.minIndex = sm.w;
+    c.maxIndex = 0;
+    for (int x = xs; x < xe; ++x) {
+      const Tap t = tap(TexelFixed(tris[k]->u[0], x, ys, sm.w), sm.w, sm.addrU, 4);
+      c.taps[std::size_t(x - xs)] = t;
+      c.filtered = c.filtered || t.f != 0;
+      c.minIndex = std::min({c.minIndex, int(t.off0 / 4), int(t.off1 / 4)});
+      c.maxIndex = std::max({c.maxIndex, int(t.off0 / 4), int(t.off1 / 4)});
+    }
+  }
+  FastShade shade;
+  shade.colorMode = colorMode;
+  shade.alphaMode = alphaMode;
+  shade.dif = Unpack(diffuse);
+  // Products with 255 or 0 are exact, so they reduce to selections.
+  if (shade.colorMode == 3 && (diffuse & 0xFFFFFFu) == 0xFFFFFFu) shade.colorMode = 1;
+  if (shade.colorMode == 3 && (diffuse & 0xFFFFFFu) == 0) shade.colorMode = 2;
+  if (shade.alphaMode == 3 && (diffuse >> 24) == 255) shade.alphaMode = 1;
+  if (shade.alphaMode == 3 && (diffuse >> 24) == 0) shade.alphaMode = 2;
+  shade.srcAlpha = srcAlpha;
+  shade.targetAlpha = target.format.a != 0;
+  texels_.resize(cols);
+  const Edge& diagonal = t2.edges[0];  // BL -> TR: the shared edge, inclusive for t2
+  Tap lastRow{~std::size_t(0), 0, -1};
+  int lastMin = 0, lastMax = -1;  // texture columns the vertical pass holds for lastRow
+  for (int y = ys; y < ye; ++y) {
+    const Tap rows[2] = {tap(TexelFixed(t1.v[0], xs, y, sm.h), sm.h, sm.addrV, sm.pitch),
+                         tap(TexelFixed(t2.v[0], xs, y, sm.h), sm.h, sm.addrV, sm.pitch)};
+    // Coverage as the general path finds it: the rectangle (exact), split by the diagonal, whose test
+    // changes once along the row.
+    int lo = xs, hi = xe;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (diagonal.Inside(mid, y))
+        hi = mid;
+      else
+        lo = mid + 1;
+    }
+    const int split = lo;
+    const int bounds[3] = {xs, split, xe};
+    for (int k = 0; k < 2; ++k) {
+      const int from = bounds[k], to = bounds[k + 1];
+      if (from >= to) continue;
+      const SpanColumns& c = *columns[k];
+      const Tap& r = rows[k];
+      const std::size_t first = std::size_t(from - xs), n = std::size_t(to - from);
+      const Tap* taps = c.taps.data() + first;
+      // Opaque texel colour onto a target without alpha: texels go straight to the target.
+      const bool copy = shade.colorMode == 1 && !shade.srcAlpha && !shade.targetAlpha;
+      std::uint8_t* dst = target.Row(y) + std::size_t(from) * 4;
+      std::uint8_t* out = copy ? dst : reinterpret_cast<std::uint8_t*>(texels_.data());
+      const DWORD mask = copy ? 0x00FFFFFFu : 0xFFFFFFFFu;
+      if (!c.filtered && r.f == 0) {
+        const std::uint8_t* src = sm.bits + r.off0;
+        for (std::size_t i = 0; i < n; ++i) {
+          DWORD t;
+          std::memcpy(&t, src + taps[i].off0, 4);
+          t = (t | sm.opaqueMask) & mask;
+          std::memcpy(out + i * 4, &t, 4);
+        }
+      } else {
+        // Vertical pass once per source row pair over the columns this span reaches: 16-bit channel sums,
+        // two channels per 64-bit word.
+        std::size_t low = ~std::size_t(0), high = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+          const std::size_t a0 = taps[i].off0, a1 = taps[i].off1;
+          low = a0 < low ? a0 : low;
+          low = a1 < low ? a1 : low;
+          high = a0 > high ? a0 : high;
+          high = a1 > high ? a1 : high;
+        }
+        int lowest = int(low / 4), highest = int(high / 4);
+        const bool sameRow = r.off0 == lastRow.off0 && r.off1 == lastRow.off1 && r.f == lastRow.f;
+        if (!sameRow || lowest < lastMin || highest > lastMax) {
+          // Covering the other triangle's columns too lets the next span of this row reuse the pass.
+          if (k == 0 && rows[1].off0 == r.off0 && rows[1].off1 == r.off1 && rows[1].f == r.f && split < xe) {
+            lowest = std::min(lowest, columns[1]->minIndex);
+            highest = std::max(highest, columns[1]->maxIndex);
+          }
+          VerticalPass(sm, r, lowest, highest);
+          lastRow = r;
+          lastMin = lowest;
+          lastMax = highest;
+        }
+        HorizontalPass(taps, n, out, mask);
+      }
+      if (!copy) ShadeSpan(texels_.data(), n, dst, shade);
+    }
+  }
+  return true;
+}
+
+void DeviceImpl::VerticalPass(const Sampler& sm, const Tap& row, int minIndex, int maxIndex) {
+  if (ag_.size() < std::size_t(sm.w)) {
+    ag_.resize(std::size_t(sm.w));
+    rb_.resize(std::size_t(sm.w));
+  }
+  const std::uint8_t* r0 = sm.bits + row.off0;
+  const std::uint8_t* r1 = sm.bits + row.off1;
+  const std::uint64_t w0 = std::uint64_t(256 - row.f), w1 = std::uint64_t(row.f);
+  for (int c = minIndex; c <= maxIndex; ++c) {
+    DWORD p0, p1;
+    std::memcpy(&p0, r0 + std::size_t(c) * 4, 4);
+    std::memcpy(&p1, r1 + std::size_t(c) * 4, 4);
+    p0 |= sm.opaqueMask;
+    p1 |= sm.opaqueMask;
+    const std::uint64_t ag0 = (std::uint64_t(p0 >> 24) << 32) | ((p0 >> 8) & 0xFF);
+    const std::uint64_t rb0 = (std::uint64_t((p0 >> 16) & 0xFF) << 32) | (p0 & 0xFF);
+    const std::uint64_t ag1 = (std::uint64_t(p1 >> 24) << 32) | ((p1 >> 8) & 0xFF);
+    const std::uint64_t rb1 = (std::uint64_t((p1 >> 16) & 0xFF) << 32) | (p1 & 0xFF);
+    ag_[std::size_t(c)] = ag0 * w0 + ag1 * w1;
+    rb_[std::size_t(c)] = rb0 * w0 + rb1 * w1;
+  }
+}
+
+// Completes the bilinear sum of VerticalPass horizontally; the exact integer sum is the one Bilerp forms,
+// so the result is the same.
+void DeviceImpl::HorizontalPass(const Tap* taps, std::size_t n, std::uint8_t* out, DWORD mask) const {
+  constexpr std::uint64_t kRound = (std::uint64_t(32768) << 32) | 32768u;
+  const std::uint64_t* ag = ag_.data();
+  const std::uint64_t* rb = rb_.data();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Tap& t = taps[i];
+    const std::size_t c0 = t.off0 / 4, c1 = t.off1 / 4;
+    const std::uint64_t w0 = std::uint64_t(256 - t.f), w1 = std::uint64_t(t.f);
+    const std::uint64_t a_g = ag[c0] * w0 + ag[c1] * w1 + kRound;
+    const std::uint64_t r_b = rb[c0] * w0 + rb[c1] * w1 + kRound;
+    const DWORD c = DWORD(((a_g >> 48) & 0xFF) << 24 | ((r_b >> 48) & 0xFF) << 16 |
+                          ((a_g >> 16) & 0xFF) << 8 | ((r_b >> 16) & 0xFF)) &
+                    mask;
+    std::memcpy(out + i * 4, &c, 4);
+  }
+}
+
+HRESULT DeviceImpl::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, const void* vertices, DWORD count,
+                                  DWORD) {
+  ++state_->drawCalls;
+  if (state_->drawFault.Take()) return state_->drawFault.result;
+  if (!vertices) return DDERR_INVALIDPARAMS;
+  if ((fvf & D3DFVF_POSITION_MASK) != D3DFVF_XYZRHW ||
+      (fvf & ~(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR | D3DFVF_TEXCOUNT_MASK)))
+    return D3DERR_INVALIDVERTEXTYPE;
+  const DWORD texCount = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
+  if (texCount > D3DMAXTEXTURESTAGES) return D3DERR_INVALIDVERTEXTYPE;
+  if (type == D3DPT_POINTLIST || type == D3DPT_LINELIST || type == D3DPT_LINESTRIP) return DDERR_UNSUPPORTED;
+  if (type != D3DPT_TRIANGLESTRIP && type != D3DPT_TRIANGLELIST && type != D3DPT_TRIANGLEFAN)
+    return D3DERR_INVALIDPRIMITIVETYPE;
+  if (target_->lost) return DDERR_SURFACELOST;
+  if (target_->Busy()) return DDERR_SURFACEBUSY;
+  if (count > 0xFFFF) return DDERR_INVALIDPARAMS;  // the most one call may draw
+
+  const std::size_t stride =
+      16 + ((fvf & D3DFVF_DIFFUSE) ? 4 : 0) + ((fvf & D3DFVF_SPECULAR) ? 4 : 0) + 8 * std::size_t(texCount);
+  std::vector<Vertex>& vs = vertices_;
+  vs.resize(count);
+  const auto* bytes = static_cast<const std::uint8_t*>(vertices);
+  for (DWORD i = 0; i < count; ++i) {
+    const std::uint8_t* p = bytes + std::size_t(i) * stride;
+    float xyz[4];
+    std::memcpy(xyz, p, 16);
+    p += 16;
+    Vertex& v = vs[i];
+    v.valid = std::isfinite(xyz[0]) && std::isfinite(xyz[1]) && std::fabs(xyz[0]) <= kMaxCoordinate &&
+              std::fabs(xyz[1]) <= kMaxCoordinate;
+    v.fx = v.valid ? std::int64_t(std::floor(double(xyz[0]) * kSubpixel + 0.5)) : 0;
+    v.fy = v.valid ? std::int64_t(std::floor(double(xyz[1]) * kSubpixel + 0.5)) : 0;
+    v.x = double(v.fx) / kSubpixel;
+    v.y = double(v.fy) / kSubpixel;
+    v.diffuse = 0xFFFFFFFFu;
+    v.specular = 0;
+    if (fvf & D3DFVF_DIFFUSE) {
+      std::memcpy(&v.diffuse, p, 4);
+      p += 4;
+    }
+    if (fvf & D3DFVF_SPECULAR) {
+      std::memcpy(&v.specular, p, 4);
+      p += 4;
+    }
+    for (DWORD s = 0; s < D3DMAXTEXTURESTAGES; ++s) {
+      float uv[2] = {0, 0};
+      if (s < texCount) std::memcpy(uv, p + 8 * s, 8);
+      v.u[s] = uv[0];
+      v.v[s] = uv[1];
+    }
+  }
+
+  const int stages = ActiveStages();
+  PrepareSamplers(stages);
+  if (type == D3DPT_TRIANGLESTRIP && count == 4 && state_->fastPath && TryFastQuad(vs.data(), stages)) {
+    target_->Touch();
+    return D3D_OK;
+  }
+  ++state_->generalDraws;
+  if (type == D3DPT_TRIANGLESTRIP) {
+    for (DWORD i = 0; i + 2 < count; ++i) DrawTriangle(&vs[i], &vs[i + 1], &vs[i + 2], (i & 1) != 0, stages);
+  } else if (type == D3DPT_TRIANGLEFAN) {
+    for (DWORD i = 1; i + 1 < count; ++i) DrawTriangle(&vs[0], &vs[i], &vs[i + 1], false, stages);
+  } else {
+    for (DWORD i = 0; i + 2 < count; i += 3) DrawTriangle(&vs[i], &vs[i + 1], &vs[i + 2], false, stages);
+  }
+  target_->Touch();
+  return D3D_OK;
+}
+
+}  // namespace plat::soft::dd
