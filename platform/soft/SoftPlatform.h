@@ -15,6 +15,7 @@ class SoftSystem;
 class SoftGdi;
 class SoftDirectDraw;
 
+
 struct SoftOptions {
   int screenWidth = 1280;
   int screenHeight = 720;
