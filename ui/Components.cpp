@@ -157,8 +157,16 @@ void TComponent::DestroyComponents() {
   while (!components_.empty()) {
     TComponent* c = components_.back();
     RemoveComponent(c);
-    delete c;
+    FreeComponent(c);
   }
+}
+
+void TComponent::BeforeDestruction() { Destroying(); }
+
+void FreeComponent(TComponent* AComponent) {
+  if (!AComponent) return;
+  AComponent->BeforeDestruction();
+  delete AComponent;
 }
 
 void TComponent::Destroying() {

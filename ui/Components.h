@@ -120,6 +120,10 @@ class TComponent : public TPersistent {
   void DestroyComponents();
   // Marks this component and every owned one as being destroyed.
   virtual void Destroying();
+  // Runs while the object is still whole, right before it is deleted (FreeComponent, an owner freeing its
+  // components): work that calls back into derived classes — a form's OnDestroy, destroying its window, whose
+  // WM_DESTROY reaches handlers of the derived form — belongs here, never in a destructor.
+  virtual void BeforeDestruction();
 
   // Asks to be told (Notification opRemove) when AComponent is destroyed, and the other way round.
   void FreeNotification(TComponent* AComponent);
@@ -226,3 +230,6 @@ class TCollection : public TPersistent {
   int nextId_ = 0;
   int updateCount_ = 0;
 };
+
+// Deletes a component the way its owner would: BeforeDestruction first, then the destructor. Null is fine.
+void FreeComponent(TComponent* AComponent);

@@ -19,6 +19,12 @@ TCustomForm::TCustomForm(TComponent* AOwner) : TWinControl(AOwner) {
 }
 
 TCustomForm::~TCustomForm() {
+  // Normally gone already (BeforeDestruction); a form deleted directly still loses its window here.
+  DestroyHandle();
+}
+
+void TCustomForm::BeforeDestruction() {
+  TWinControl::BeforeDestruction();
   if (OnDestroy) {
     try {
       OnDestroy(this);
@@ -26,7 +32,7 @@ TCustomForm::~TCustomForm() {
       if (Application) Application->HandleException(this);
     }
   }
-  // The window goes while the form's components still exist, so hooks on it see WM_DESTROY in time.
+  // The window goes while the form and its components are whole, so hooks on it see WM_DESTROY in time.
   DestroyHandle();
 }
 
@@ -107,7 +113,7 @@ void TCustomForm::WndProc(TMessage& Message) {
       Message.Result = 0;
       return;
     case CM_RELEASE:
-      delete this;
+      FreeComponent(this);
       return;
     default:
       TWinControl::WndProc(Message);

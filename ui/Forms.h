@@ -31,6 +31,8 @@ class TCustomForm : public TWinControl {
   // reads the stored description registered for the form's class, then raises OnCreate. An error escaping
   // OnCreate is reported through the application's error report and the rest of the handler is skipped.
   virtual void AfterConstruction();
+  // OnDestroy, then the window goes (its WM_DESTROY still reaches a whole form and its components).
+  void BeforeDestruction() override;
 
   TFormBorderStyle BorderStyle() const { return borderStyle_; }
   void SetBorderStyle(TFormBorderStyle v);
@@ -68,7 +70,7 @@ T* CreateForm(TComponent* Owner) {
   try {
     form->AfterConstruction();
   } catch (...) {
-    delete form;
+    FreeComponent(form);
     throw;
   }
   return form;
@@ -179,7 +181,7 @@ void TApplication::CreateForm(T*& Reference) {
     form->AfterConstruction();
   } catch (...) {
     Reference = nullptr;
-    delete form;
+    FreeComponent(form);
     throw;
   }
   AfterFormCreated(form);
