@@ -1,0 +1,60 @@
+// Running the program without a desktop: command-line options, the default desktop of the soft platform
+// (screen, shell windows, registry), the frame-limited message loop, the snapshot and the state dump.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "render/DXClass.h"
+
+namespace plat::soft {
+class SoftPlatform;
+}
+
+struct THeadlessOptions {
+  bool Headless = false;
+  bool Help = false;
+  int ScreenWidth = 1280;
+  int ScreenHeight = 720;
+  int ScreenBitCount = 32;
+  std::int64_t Frames = 300;
+  bool HasSeed = false;
+  std::int64_t Seed = 0;
+  std::string RegistryFile;
+  std::string SnapshotFile;
+  std::string DumpStateFile;
+};
+
+// Parses the arguments after the program name. False with a one-line reason for anything it cannot use.
+bool ParseHeadlessOptions(const std::vector<std::string>& Args, THeadlessOptions& Options,
+                          std::string& Error);
+// The text --help prints.
+std::string HeadlessUsage();
+
+// The registry file a run reads when --registry is not given: $XDG_CONFIG_HOME/desktop-snow/user.reg (or
+// ~/.config/... without XDG_CONFIG_HOME) when that file exists; empty otherwise.
+std::string UserRegistryFile();
+// The bundled wallpaper: assets/wallpaper.jpg beside the source tree the program was started from (found
+// from the program's directory or the working directory); empty when not found.
+std::string BundledWallpaper(const std::string& ProgramPath);
+// A desktop for the soft platform: the shell's windows ("Progman" > "SHELLDLL_DefView" > "SysListView32")
+// and the registry from RegistryFile, or from the user's file, or a built-in one naming Wallpaper.
+// Raises when a given registry file cannot be read.
+void SetUpDefaultDesktop(plat::soft::SoftPlatform& Platform, const std::string& RegistryFile,
+                         const std::string& Wallpaper);
+
+// The snow's state as a JSON object (FlakeCount, wind values, RandomSeed and all flake records); doubles
+// are written with 17 significant digits so they read back exactly.
+std::string SnowStateJson();
+
+// Counts frames in Counter (which must outlive the wrapping) by wrapping Form1's timer handler; returns the
+// handler it wrapped, to be put back when counting ends.
+TDXTimerEvent CountFrames(std::int64_t& Counter);
+// Runs the message loop until Frames frames were drawn, the program ended, or nothing more can happen
+// (no frame can come and no message is waiting). Each pass that draws nothing lets 1 ms of virtual time
+// pass, as a busy loop would. Returns the frames drawn.
+std::int64_t RunFrames(plat::soft::SoftPlatform& Platform, std::int64_t Frames);
+
+// The whole program: options, platform, entry block, loop, outputs. Returns the process's exit code.
+int DesktopSnowMain(int argc, char** argv);
