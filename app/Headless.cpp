@@ -18,6 +18,8 @@
 #include "platform/soft/SoftRegistry.h"
 #include "platform/soft/SoftWindows.h"
 #include "ui/Classes.h"
+#include "ui/Dialogs.h"
+#include "ui/StdCtrls.h"
 
 namespace {
 
@@ -283,6 +285,17 @@ int DesktopSnowMain(int argc, char** argv) {
     return 2;
   }
 
+  // A modal dialog is reported like a message box and answered with its default button, so no run waits
+  // for a user.
+  TModalLoopHook previousHook = SetModalLoopHook([](TModalForm& Form, int Pass) {
+    if (Pass != 0) return;
+    if (auto* m = dynamic_cast<TMessageForm*>(&Form))
+      std::fprintf(stderr, "[%s] %s\n", m->Caption().c_str(), m->Text().c_str());
+    if (TButton* b = Form.DefaultButton())
+      plat::Windows().PostMessage(b->Handle(), BM_CLICK, 0, 0);
+    else
+      Form.SetModalResult(mrCancel);
+  });
   int rc = 0;
   StartProgramUnits();
   Application = new TApplication(nullptr);
@@ -310,5 +323,6 @@ int DesktopSnowMain(int argc, char** argv) {
   Application = nullptr;
   Form1 = nullptr;
   StopProgramUnits();
+  SetModalLoopHook(std::move(previousHook));
   return rc;
 }

@@ -3,6 +3,7 @@
 #include "platform/Platform.h"
 #include "platform/System.h"
 #include "platform/Windows.h"
+#include "ui/Dialogs.h"
 #include "ui/FormReader.h"
 #include "ui/PropTable.h"
 
@@ -118,7 +119,8 @@ void TForm1::Wind1Click(TObject*) {
 }
 
 void TForm1::About1Click(TObject*) {
-  Application->MessageBox(SAboutText, Application->Title(), plat::MB_OK);
+  // The program's own modal loop: frames go on behind the dialog.
+  ShowMessageDialog(SAboutText);
 }
 
 void TForm1::Exit1Click(TObject*) {

@@ -7,6 +7,8 @@
 
 #include "app/ProgramFixture.h"
 #include "picture/Graphics.h"
+#include "ui/Dialogs.h"
+#include "ui/StdCtrls.h"
 
 using namespace programtest;
 
@@ -264,16 +266,24 @@ TEST_F(Menu, ManyFillsOnlyUpToFiveHundred) {
 TEST_F(Menu, AboutShowsThreeLinesCaptionedWithTheTitleWithoutIcon) {
   Start();
   Frames(1);
-  windows().ClearMessageBoxes();
+  std::string caption, text, button;
+  int controls = -1;
+  TModalLoopHook old = SetModalLoopHook([&](TModalForm& f, int) {
+    auto& d = dynamic_cast<TMessageForm&>(f);
+    caption = d.Caption();
+    text = d.Text();
+    controls = d.ControlCount();
+    button = d.OkButton()->Caption();
+    d.SetModalResult(mrOk);
+  });
   Choose(Form1->About1);
-  ASSERT_EQ(windows().MessageBoxes().size(), 1u);
-  const auto& box = windows().MessageBoxes()[0];
-  EXPECT_EQ(box.caption, "Kirno Desktop Snow");
-  EXPECT_EQ(box.type & plat::MB_ICONMASK, 0u);
-  EXPECT_EQ(box.type & 0xFu, plat::MB_OK);
-  EXPECT_EQ(box.text, SAboutText);
-  EXPECT_NE(box.text.find("example.org"), std::string::npos);
-  EXPECT_EQ(std::count(box.text.begin(), box.text.end(), '\n'), 2);
+  SetModalLoopHook(std::move(old));
+  EXPECT_EQ(caption, "Kirno Desktop Snow");
+  EXPECT_EQ(controls, 2) << "the text and one button, no icon";
+  EXPECT_EQ(button, "OK");
+  EXPECT_EQ(text, SAboutText);
+  EXPECT_NE(text.find("example.org"), std::string::npos);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
 }
 
 TEST_F(Menu, ExitEndsTheLoopWithoutAFurtherFrame) {
