@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/Text.h"
 #include "platform/soft/SoftRegistry.h"
 
 namespace plat::soft {
@@ -15,26 +16,11 @@ RegFileError::RegFileError(int line, const std::string& message, const std::stri
 
 namespace {
 
+using plat::AppendUtf8;
+using plat::HexDigit;
+
 constexpr const char* kHeader5 = "Windows Registry Editor Version 5.00";
 constexpr const char* kHeader4 = "REGEDIT4";
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // UTF-16LE code units to UTF-8; an unpaired surrogate becomes U+FFFD rather than failing, as text viewers
 // show it. A dangling odd byte is ignored (callers decide whether that is an error).
@@ -70,13 +56,6 @@ std::string_view TrimLeft(std::string_view s) {
 std::string_view TrimRight(std::string_view s) {
   while (!s.empty() && (IsSpace(s.back()) || s.back() == '\r')) s.remove_suffix(1);
   return s;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
