@@ -2,7 +2,7 @@
 
 const std::string& Form1Text() {
   static const std::string text =
-#include "app/Unit1.dfm.inc"
+#include "app/Unit1Form.inc"
       ;
   return text;
 }

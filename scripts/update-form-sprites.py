@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Copies the eight sprite blocks of assets/sprites.txt (written by tools/gensprites) into the stored form
-description app/Unit1.dfm.inc, in place of its eight Picture.Data blocks. Run it after regenerating the
+description app/Unit1Form.inc, in place of its eight Picture.Data blocks. Run it after regenerating the
 sprites; tests/app/headless_test.cpp checks that the two agree."""
 import pathlib
 import re
@@ -12,11 +12,11 @@ blocks = re.findall(r"\{[^}]*\}", sprites)
 if len(blocks) != 8:
     sys.exit(f"assets/sprites.txt holds {len(blocks)} blocks, not 8")
 
-form_path = root / "app" / "Unit1.dfm.inc"
+form_path = root / "app" / "Unit1Form.inc"
 form = form_path.read_text()
 pattern = re.compile(r"(\n(\s*)Picture\.Data = )\{[^}]*\}")
 if len(pattern.findall(form)) != 8:
-    sys.exit("app/Unit1.dfm.inc does not hold 8 Picture.Data blocks")
+    sys.exit("app/Unit1Form.inc does not hold 8 Picture.Data blocks")
 queue = list(blocks)
 
 
