@@ -1,0 +1,96 @@
+// GDI on Windows: each member forwards to the gdi32 (or user32, for icons and metrics) call of the same
+// name. Handles and the structures the platform declares with Windows layouts pass through unchanged.
+#pragma once
+
+#include "platform/Gdi.h"
+
+namespace plat::win32 {
+
+class Win32Gdi final : public Gdi {
+ public:
+  HDC CreateCompatibleDC(HDC dc) override;
+  BOOL DeleteDC(HDC dc) override;
+  HDC GetDC(HWND wnd) override;
+  int ReleaseDC(HWND wnd, HDC dc) override;
+  int SaveDC(HDC dc) override;
+  BOOL RestoreDC(HDC dc, int saved) override;
+  int GetDeviceCaps(HDC dc, int index) override;
+  HGDIOBJ SelectObject(HDC dc, HGDIOBJ obj) override;
+  HGDIOBJ GetCurrentObject(HDC dc, UINT type) override;
+  BOOL DeleteObject(HGDIOBJ obj) override;
+  int GetObject(HGDIOBJ obj, int size, void* out) override;
+  DWORD GetObjectType(HGDIOBJ obj) override;
+  HGDIOBJ GetStockObject(int index) override;
+  BOOL GdiFlush() override;
+  int SetStretchBltMode(HDC dc, int mode) override;
+  int GetStretchBltMode(HDC dc) override;
+  BOOL SetBrushOrgEx(HDC dc, int x, int y, POINT* old) override;
+  COLORREF SetTextColor(HDC dc, COLORREF color) override;
+  COLORREF GetTextColor(HDC dc) override;
+  COLORREF SetBkColor(HDC dc, COLORREF color) override;
+  COLORREF GetBkColor(HDC dc) override;
+  int SetBkMode(HDC dc, int mode) override;
+  int SetPolyFillMode(HDC dc, int mode) override;
+  int SetMapMode(HDC dc, int mode) override;
+  BOOL SetWindowOrgEx(HDC dc, int x, int y, POINT* old) override;
+  BOOL SetWindowExtEx(HDC dc, int x, int y, SIZE* old) override;
+  BOOL SetViewportOrgEx(HDC dc, int x, int y, POINT* old) override;
+  BOOL SetViewportExtEx(HDC dc, int x, int y, SIZE* old) override;
+  HBITMAP CreateBitmap(int width, int height, UINT planes, UINT bitCount, const void* bits) override;
+  HBITMAP CreateCompatibleBitmap(HDC dc, int width, int height) override;
+  HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* bmi, UINT usage, void** bits) override;
+  HBITMAP CreateDIBitmap(HDC dc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
+                         const BITMAPINFO* bmi, UINT usage) override;
+  int GetDIBits(HDC dc, HBITMAP bmp, UINT start, UINT lines, void* bits, BITMAPINFO* bmi,
+                UINT usage) override;
+  int SetDIBits(HDC dc, HBITMAP bmp, UINT start, UINT lines, const void* bits, const BITMAPINFO* bmi,
+                UINT usage) override;
+  UINT GetDIBColorTable(HDC dc, UINT start, UINT count, RGBQUAD* colors) override;
+  UINT SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colors) override;
+  BOOL BitBlt(HDC dst, int x, int y, int w, int h, HDC src, int xs, int ys, DWORD rop) override;
+  BOOL StretchBlt(HDC dst, int x, int y, int w, int h, HDC src, int xs, int ys, int ws, int hs,
+                  DWORD rop) override;
+  BOOL PatBlt(HDC dc, int x, int y, int w, int h, DWORD rop) override;
+  int StretchDIBits(HDC dc, int x, int y, int w, int h, int xs, int ys, int ws, int hs, const void* bits,
+                    const BITMAPINFO* bmi, UINT usage, DWORD rop) override;
+  int SetDIBitsToDevice(HDC dc, int x, int y, DWORD w, DWORD h, int xs, int ys, UINT startScan, UINT lines,
+                        const void* bits, const BITMAPINFO* bmi, UINT usage) override;
+  COLORREF SetPixel(HDC dc, int x, int y, COLORREF color) override;
+  COLORREF GetPixel(HDC dc, int x, int y) override;
+  HPALETTE CreatePalette(const LOGPALETTE* pal) override;
+  HPALETTE CreateHalftonePalette(HDC dc) override;
+  HPALETTE SelectPalette(HDC dc, HPALETTE pal, BOOL forceBackground) override;
+  UINT RealizePalette(HDC dc) override;
+  UINT GetPaletteEntries(HPALETTE pal, UINT start, UINT count, PALETTEENTRY* entries) override;
+  UINT SetPaletteEntries(HPALETTE pal, UINT start, UINT count, const PALETTEENTRY* entries) override;
+  UINT GetSystemPaletteEntries(HDC dc, UINT start, UINT count, PALETTEENTRY* entries) override;
+  UINT GetNearestPaletteIndex(HPALETTE pal, COLORREF color) override;
+  HBRUSH CreateSolidBrush(COLORREF color) override;
+  HBRUSH CreateBrushIndirect(const LOGBRUSH* brush) override;
+  HPEN CreatePen(int style, int width, COLORREF color) override;
+  int FillRect(HDC dc, const RECT* rect, HBRUSH brush) override;
+  BOOL Rectangle(HDC dc, int left, int top, int right, int bottom) override;
+  BOOL Ellipse(HDC dc, int left, int top, int right, int bottom) override;
+  BOOL Polygon(HDC dc, const POINT* points, int count) override;
+  BOOL Polyline(HDC dc, const POINT* points, int count) override;
+  BOOL PolyPolygon(HDC dc, const POINT* points, const int* counts, int polygons) override;
+  BOOL MoveToEx(HDC dc, int x, int y, POINT* old) override;
+  BOOL LineTo(HDC dc, int x, int y) override;
+  HICON CreateIconFromResourceEx(const BYTE* data, DWORD size, BOOL icon, DWORD version, int cx, int cy,
+                                 UINT flags) override;
+  HICON CreateIconIndirect(const ICONINFO* info) override;
+  BOOL GetIconInfo(HICON icon, ICONINFO* info) override;
+  BOOL DrawIconEx(HDC dc, int x, int y, HICON icon, int cx, int cy, UINT step, HBRUSH flickerFree,
+                  UINT flags) override;
+  BOOL DestroyIcon(HICON icon) override;
+  HICON LoadIcon(HINSTANCE instance, const char* name) override;
+  int GetSystemMetrics(int index) override;
+  HENHMETAFILE SetEnhMetaFileBits(UINT size, const BYTE* data) override;
+  HENHMETAFILE SetWinMetaFileBits(UINT size, const BYTE* data, HDC ref, const METAFILEPICT* pict) override;
+  UINT GetEnhMetaFileHeader(HENHMETAFILE emf, UINT size, ENHMETAHEADER* header) override;
+  UINT GetEnhMetaFileBits(HENHMETAFILE emf, UINT size, BYTE* data) override;
+  BOOL PlayEnhMetaFile(HDC dc, HENHMETAFILE emf, const RECT* rect) override;
+  BOOL DeleteEnhMetaFile(HENHMETAFILE emf) override;
+};
+
+}  // namespace plat::win32
