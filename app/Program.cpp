@@ -37,3 +37,21 @@ void StartEntryBlock() {
 void RunEntryBlock() {
   Application->Run();
 }
+
+int RunDesktopProgram() {
+  StartProgramUnits();
+  Application = new TApplication(nullptr);
+  int rc = 0;
+  try {
+    StartEntryBlock();
+    RunEntryBlock();
+  } catch (const Exception& e) {
+    if (!dynamic_cast<const EAbort*>(&e)) Application->ShowException(e.Message);
+    rc = 1;
+  }
+  FreeComponent(Application);
+  Application = nullptr;
+  Form1 = nullptr;
+  StopProgramUnits();
+  return rc;
+}

@@ -13,3 +13,7 @@ void StopProgramUnits();
 void StartEntryBlock();
 // Step 4: show the main form and process messages until the program is told to end.
 void RunEntryBlock();
+
+// The whole program on the platform services already installed (a real desktop): units, entry block, run,
+// shutdown. An error escaping the entry block is reported like any other; returns the exit status.
+int RunDesktopProgram();
