@@ -1,0 +1,114 @@
+#include "app/PictureDump.h"
+
+#include <cstring>
+#include <new>
+#include <ostream>
+
+#include "app/Program.h"
+#include "picture/Graphics.h"
+#include "picture/pngimage/pngimage.h"
+#include "platform/soft/SoftPlatform.h"
+#include "render/DIB.h"
+#include "ui/Classes.h"
+#include "ui/SysUtils.h"
+
+namespace {
+
+// Alpha the graphic itself carries, written over the dump's fourth bytes; false when it has none.
+bool CopyOwnAlpha(TGraphic& Graphic, TPictureDump& Dump) {
+  if (auto* png = dynamic_cast<TPNGObject*>(&Graphic)) {
+    if (png->TransparencyMode() == ptmNone) return false;
+    for (int y = 0; y < Dump.Height; ++y)
+      for (int x = 0; x < Dump.Width; ++x)
+        Dump.Rgba[(std::size_t(y) * Dump.Width + x) * 4 + 3] = png->AlphaAt(x, y);
+    return true;
+  }
+  if (auto* dib = dynamic_cast<TDIB*>(&Graphic)) {
+    if (dib->BitCount() != 32 || !dib->HasAlpha()) return false;
+    for (int y = 0; y < Dump.Height; ++y) {
+      const std::uint8_t* row = dib->RowReadOnly(y);
+      for (int x = 0; x < Dump.Width; ++x)
+        Dump.Rgba[(std::size_t(y) * Dump.Width + x) * 4 + 3] = row[x * 4 + 3];
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TPictureDump RenderGraphic(TGraphic& Graphic) {
+  TPictureDump dump;
+  dump.Width = Graphic.Width();
+  dump.Height = Graphic.Height();
+  std::size_t pixels = 0, bytes = 0;
+  if (Graphic.Empty() || dump.Width <= 0 || dump.Height <= 0)
+    throw EInvalidGraphic("The picture has no pixels");
+  if (!CheckedMul(std::size_t(dump.Width), std::size_t(dump.Height), pixels) ||
+      !CheckedMul(pixels, 4, bytes) || pixels > std::size_t(MaxPictureDumpPixels))
+    throw EInvalidGraphic(Format("The picture is too large to dump (%d x %d)", dump.Width, dump.Height));
+
+  TBitmap canvas;
+  canvas.SetPixelFormat(pf32bit);
+  canvas.SetSize(dump.Width, dump.Height);
+  TCanvas& c = canvas.Canvas();
+  c.Brush.Color = clBlack;
+  c.Brush.Style = bsSolid;
+  c.FillRect(Rect(0, 0, dump.Width, dump.Height));
+  c.Draw(0, 0, &Graphic);
+
+  dump.Rgba.resize(bytes);
+  for (int y = 0; y < dump.Height; ++y) {
+    const auto* row = static_cast<const std::uint8_t*>(canvas.ScanLine(y));
+    std::uint8_t* out = &dump.Rgba[std::size_t(y) * dump.Width * 4];
+    for (int x = 0; x < dump.Width; ++x, row += 4, out += 4) {
+      out[0] = row[2];
+      out[1] = row[1];
+      out[2] = row[0];
+      out[3] = 255;
+    }
+  }
+  dump.HasAlpha = CopyOwnAlpha(Graphic, dump);
+  return dump;
+}
+
+TPictureDump RenderPictureFile(const std::string& FileName) {
+  TPicture picture;
+  picture.LoadPictureFile(FileName);
+  if (picture.Graphic() == nullptr) throw EInvalidGraphic("The picture has no pixels");
+  return RenderGraphic(*picture.Graphic());
+}
+
+std::vector<std::uint8_t> EncodePam(const TPictureDump& Dump) {
+  const int depth = Dump.HasAlpha ? 4 : 3;
+  const std::string header =
+      Format("P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL 255\nTUPLTYPE %s\nENDHDR\n", Dump.Width, Dump.Height,
+             depth, std::string(Dump.HasAlpha ? "RGB_ALPHA" : "RGB"));
+  std::vector<std::uint8_t> out(header.begin(), header.end());
+  const std::size_t pixels = Dump.Rgba.size() / 4;
+  out.reserve(out.size() + pixels * depth);
+  for (std::size_t i = 0; i < pixels; ++i)
+    out.insert(out.end(), &Dump.Rgba[i * 4], &Dump.Rgba[i * 4] + depth);
+  return out;
+}
+
+int RunPictureDump(const std::string& Input, const std::string& Output, std::ostream& Err) {
+  try {
+    plat::soft::SoftOptions options;
+    options.screenBitCount = 32;
+    plat::soft::SoftPlatform platform(options);
+    StartProgramUnits();
+    struct Stop {
+      ~Stop() { StopProgramUnits(); }
+    } stop;
+    const std::vector<std::uint8_t> pam = EncodePam(RenderPictureFile(Input));
+    TFileStream file(Output, TFileMode::fmCreate);
+    file.WriteBuffer(pam.data(), pam.size());
+    return 0;
+  } catch (const Exception& e) {
+    Err << e.ClassName() << ": " << e.Message << '\n';
+  } catch (const std::bad_alloc&) {
+    Err << "EOutOfMemory: Out of memory\n";
+  }
+  return 1;
+}

@@ -1,0 +1,298 @@
+// Decoding throughput of the picture readers against the reference decoders, on the same large files in the
+// same run: 2000x2000 PNGs (8-bit RGB, RGBA, palette, interlaced RGB) and a 2000x2000 JPEG. Prints megapixels
+// per second for both and the ratio of our time to theirs (below 1.0: ours is faster).
+//
+//   decode [benchmark options]   the table first, then the individual benchmarks
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+#include <zlib.h>
+
+#if __has_include(<png.h>)
+#include <png.h>
+#define DS_HAVE_LIBPNG 1
+#else
+#define DS_HAVE_LIBPNG 0
+#endif
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "picture/jpeg/JpegDecode.h"
+#include "picture/pngimage/pngimage.h"
+#include "platform/soft/SoftPlatform.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr int Side = 2000;
+
+// ---- Test files ---------------------------------------------------------------------------------------
+
+// Photo-like samples: smooth gradients with a little noise, so the files compress like real pictures.
+std::uint8_t Sample(int x, int y, int c) {
+  std::uint32_t h =
+      std::uint32_t(x) * 73856093u ^ std::uint32_t(y) * 19349663u ^ std::uint32_t(c) * 83492791u;
+  h ^= h >> 13;
+  return std::uint8_t((x * (c + 1) / 9 + y * (3 - c) / 11 + (x * y >> 12) + int(h & 7)) & 0xFF);
+}
+
+void PutBE32(Bytes& b, std::uint32_t v) {
+  for (int s = 24; s >= 0; s -= 8) b.push_back(std::uint8_t(v >> s));
+}
+
+void AddChunk(Bytes& file, const char* type, const Bytes& data) {
+  PutBE32(file, std::uint32_t(data.size()));
+  file.insert(file.end(), type, type + 4);
+  file.insert(file.end(), data.begin(), data.end());
+  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
+  if (!data.empty()) crc = crc32(crc, data.data(), uInt(data.size()));
+  PutBE32(file, std::uint32_t(crc));
+}
+
+int Paeth(int a, int b, int c) {
+  const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+  return (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+}
+
+// Filters one row in place with filter type ft (bpp bytes per pixel); prev is the unfiltered row above.
+void FilterRow(int ft, int bpp, const Bytes& prev, const Bytes& cur, Bytes& out) {
+  out.push_back(std::uint8_t(ft));
+  for (std::size_t i = 0; i < cur.size(); ++i) {
+    const int a = i >= std::size_t(bpp) ? cur[i - bpp] : 0, b = prev[i],
+              c = i >= std::size_t(bpp) ? prev[i - bpp] : 0;
+    const int pred = ft == 1 ? a : ft == 2 ? b : ft == 3 ? (a + b) / 2 : ft == 4 ? Paeth(a, b, c) : 0;
+    out.push_back(std::uint8_t(cur[i] - pred));
+  }
+}
+
+// An 8-bit PNG of colour type 2, 6 or 3, optionally Adam7-interlaced; rows use every filter type in turn.
+Bytes MakePng(int colorType, bool interlaced) {
+  const int channels = colorType == 2 ? 3 : colorType == 6 ? 4 : 1;
+  auto pixel = [&](int x, int y, int c) -> std::uint8_t {
+    if (colorType == 3) return std::uint8_t((Sample(x, y, 0) + Sample(x, y, 1)) / 2);
+    if (c == 3) return std::uint8_t(255 - (x + y) * 255 / (2 * Side));
+    return Sample(x, y, c);
+  };
+  Bytes raw;
+  auto pass = [&](int x0, int y0, int dx, int dy) {
+    if (x0 >= Side || y0 >= Side) return;
+    const int w = (Side - x0 + dx - 1) / dx;
+    Bytes prev(std::size_t(w) * channels, 0), cur(prev.size());
+    for (int y = y0, n = 0; y < Side; y += dy, ++n) {
+      for (int k = 0; k < w; ++k)
+        for (int c = 0; c < channels; ++c) cur[std::size_t(k) * channels + c] = pixel(x0 + k * dx, y, c);
+      FilterRow(n % 5, channels, prev, cur, raw);
+      prev = cur;
+    }
+  };
+  if (interlaced) {
+    const int p[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                         {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    for (auto& q : p) pass(q[0], q[1], q[2], q[3]);
+  } else {
+    pass(0, 0, 1, 1);
+  }
+  uLongf zsize = compressBound(uLong(raw.size()));
+  Bytes z(zsize);
+  if (compress2(z.data(), &zsize, raw.data(), uLong(raw.size()), 6) != Z_OK) std::abort();
+  z.resize(zsize);
+
+  Bytes file = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+  Bytes ihdr;
+  PutBE32(ihdr, Side);
+  PutBE32(ihdr, Side);
+  for (int v : {8, colorType, 0, 0, interlaced ? 1 : 0}) ihdr.push_back(std::uint8_t(v));
+  AddChunk(file, "IHDR", ihdr);
+  if (colorType == 3) {
+    Bytes plte;
+    for (int i = 0; i < 256; ++i)
+      plte.insert(plte.end(), {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 7)});
+    AddChunk(file, "PLTE", plte);
+  }
+  for (std::size_t i = 0; i < z.size(); i += 65536)  // IDAT chunks of the usual writers' size
+    AddChunk(file, "IDAT", Bytes(z.begin() + long(i), z.begin() + long(std::min(z.size(), i + 65536))));
+  AddChunk(file, "IEND", {});
+  return file;
+}
+
+Bytes MakeJpeg() {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = Side;
+  c.image_height = Side;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  Bytes row(std::size_t(Side) * 3);
+  for (int y = 0; y < Side; ++y) {
+    for (int x = 0; x < Side; ++x)
+      for (int ch = 0; ch < 3; ++ch) row[std::size_t(x) * 3 + ch] = Sample(x, y, ch);
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  Bytes file(out, out + size);
+  jpeg_destroy_compress(&c);
+  std::free(out);
+  return file;
+}
+
+// ---- Decoders -----------------------------------------------------------------------------------------
+
+void OursPng(const Bytes& file) {
+  TPNGObject image;
+  TReadOnlyMemoryStream in(file.data(), file.size());
+  image.ReadGraphicStream(in);
+  benchmark::DoNotOptimize(image.PixelAt(Side - 1, Side - 1));
+}
+
+void OursJpeg(const Bytes& file) {
+  TJpegPixels pixels;
+  DecodeJpeg(file.data(), file.size(), TJpegDecodeSettings(), pixels);
+  benchmark::DoNotOptimize(pixels.ScanLine(Side - 1)[0]);
+}
+
+#if DS_HAVE_LIBPNG
+// The simplified reading API, into the nearest layout to our store: BGR, BGRA, or colour-map indices.
+void LibpngPng(const Bytes& file) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) std::abort();
+  const bool mapped = (image.format & PNG_FORMAT_FLAG_COLORMAP) != 0;
+  image.format = mapped                                   ? PNG_FORMAT_BGR_COLORMAP
+                 : (image.format & PNG_FORMAT_FLAG_ALPHA) ? PNG_FORMAT_BGRA
+                                                          : PNG_FORMAT_BGR;
+  static Bytes pixels, colormap;
+  pixels.resize(PNG_IMAGE_SIZE(image));
+  colormap.resize(mapped ? PNG_IMAGE_COLORMAP_SIZE(image) : 0);
+  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, mapped ? colormap.data() : nullptr))
+    std::abort();
+  benchmark::DoNotOptimize(pixels.back());
+}
+#endif
+
+void LibjpegJpeg(const Bytes& file) {
+  jpeg_decompress_struct d{};
+  jpeg_error_mgr err{};
+  d.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(&d, TRUE);
+#ifdef JCS_EXTENSIONS
+  d.out_color_space = JCS_EXT_BGR;  // the byte order our 24-bit output has
+#endif
+  jpeg_start_decompress(&d);
+  static Bytes pixels;
+  const std::size_t stride = (std::size_t(d.output_width) * 3 + 3) & ~std::size_t(3);
+  pixels.resize(stride * d.output_height);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW r = pixels.data() + stride * d.output_scanline;
+    jpeg_read_scanlines(&d, &r, 1);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+  benchmark::DoNotOptimize(pixels.back());
+}
+
+// ---- Cases --------------------------------------------------------------------------------------------
+
+struct Case {
+  const char* name;
+  Bytes file;
+  void (*ours)(const Bytes&);
+  void (*theirs)(const Bytes&);  // null without the reference decoder
+};
+
+std::vector<Case>& Cases() {
+  static std::vector<Case> cases = [] {
+    std::vector<Case> c;
+#if DS_HAVE_LIBPNG
+    auto png = &LibpngPng;
+#else
+    void (*png)(const Bytes&) = nullptr;
+#endif
+    c.push_back({"png-rgb8", MakePng(2, false), &OursPng, png});
+    c.push_back({"png-rgba8", MakePng(6, false), &OursPng, png});
+    c.push_back({"png-palette8", MakePng(3, false), &OursPng, png});
+    c.push_back({"png-rgb8-interlaced", MakePng(2, true), &OursPng, png});
+    c.push_back({"jpeg-rgb-q90", MakeJpeg(), &OursJpeg, &LibjpegJpeg});
+    return c;
+  }();
+  return cases;
+}
+
+// Best of several single decodes each, in seconds: the least disturbed run on a shared machine. Ours and
+// theirs take turns so that a busy spell slows both alike.
+void BestTimes(const Case& c, double& ours, double& theirs) {
+  ours = theirs = 1e9;
+  auto time = [&c](void (*decode)(const Bytes&)) {
+    const auto t0 = std::chrono::steady_clock::now();
+    decode(c.file);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  };
+  for (int i = 0; i < 15; ++i) {
+    ours = std::min(ours, time(c.ours));
+    if (c.theirs != nullptr) theirs = std::min(theirs, time(c.theirs));
+  }
+}
+
+void PrintTable() {
+  const double mp = double(Side) * Side / 1e6;
+  std::printf("%-22s %9s %11s %11s %11s %8s\n", "image", "file KiB", "ours MP/s", "theirs MP/s", "ours ms",
+              "ratio");
+  for (const Case& c : Cases()) {
+    double ours = 0, theirs = 0;
+    BestTimes(c, ours, theirs);
+    if (c.theirs == nullptr) {
+      std::printf("%-22s %9zu %11.1f %11s %11.2f %8s\n", c.name, c.file.size() / 1024, mp / ours, "-",
+                  ours * 1e3, "-");
+      continue;
+    }
+    std::printf("%-22s %9zu %11.1f %11.1f %11.2f %8.2f\n", c.name, c.file.size() / 1024, mp / ours,
+                mp / theirs, ours * 1e3, ours / theirs);
+  }
+  std::printf(
+      "ratio = our decoding time / the reference decoder's time (<= 1.0: ours is as fast or faster)\n");
+  std::fflush(stdout);
+}
+
+void BM_Decode(benchmark::State& state, std::size_t index, bool ours) {
+  const Case& c = Cases()[index];
+  for (auto _ : state) (ours ? c.ours : c.theirs)(c.file);
+  state.counters["MP/s"] =
+      benchmark::Counter(double(Side) * Side / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  plat::soft::SoftPlatform platform;  // the program decodes with the platform present
+  InitPngUnit();
+  PrintTable();
+  for (std::size_t i = 0; i < Cases().size(); ++i) {
+    const std::string name = Cases()[i].name;
+    benchmark::RegisterBenchmark((name + "/ours").c_str(), BM_Decode, i, true)->Unit(benchmark::kMillisecond);
+    if (Cases()[i].theirs != nullptr)
+      benchmark::RegisterBenchmark((name + "/reference").c_str(), BM_Decode, i, false)
+          ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  DonePngUnit();
+  return 0;
+}
