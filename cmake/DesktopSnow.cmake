@@ -31,6 +31,10 @@ function(ds_tests dir)
     set(exe test_${dir}_${base})
     add_executable(${exe} ${src} ${helpers})
     target_link_libraries(${exe} PRIVATE ds_app GTest::gtest GTest::gtest_main GTest::gmock)
+    # Reference decoders some tests compare against (guarded in the tests with __has_include).
+    if(TARGET PkgConfig::DS_LIBPNG)
+      target_link_libraries(${exe} PRIVATE PkgConfig::DS_LIBPNG)
+    endif()
     target_include_directories(${exe} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     target_compile_definitions(${exe} PRIVATE
       DS_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
@@ -38,4 +42,16 @@ function(ds_tests dir)
     add_test(NAME ${dir}/${base} COMMAND ${exe})
     set_tests_properties(${dir}/${base} PROPERTIES WORKING_DIRECTORY ${CMAKE_BINARY_DIR} TIMEOUT 600)
   endforeach()
+endfunction()
+
+# System libraries the real-services backend calls into (DDraw.dll is loaded at run time, not linked).
+set(DS_WIN32_SYSTEM_LIBS winmm gdi32 user32 advapi32)
+
+# Version resource and icon of a Windows program; the version numbers come from project().
+function(ds_windows_resources target rc)
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/${rc})
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/${rc} PROPERTIES COMPILE_DEFINITIONS
+    "DS_VERSION_MAJOR=${PROJECT_VERSION_MAJOR};DS_VERSION_MINOR=${PROJECT_VERSION_MINOR};DS_VERSION_PATCH=${PROJECT_VERSION_PATCH}")
+  # A desktop decoration opens no console window.
+  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
 endfunction()

@@ -200,10 +200,16 @@ class DumpReader {
 
 TEST(PinnedSeedRun, DumpedStateMatchesTheModelRecordForRecord) {
   std::string bmp = WriteTempFile("model_wallpaper.bmp", SolidBmp(4, 4, 0x101010));
+  // A .reg string doubles its backslashes (Windows temporary paths have them).
+  std::string escaped;
+  for (char c : bmp) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
   std::string reg =
       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"
       "\"WallPaper\"=\"" +
-      bmp + "\"\r\n";
+      escaped + "\"\r\n";
   std::string regFile = WriteTempFile("model.reg", std::vector<std::uint8_t>(reg.begin(), reg.end()));
   std::string dump = ::testing::TempDir() + "model_state.json";
   std::vector<std::string> args = {"desktop-snow", "--headless", "--screen",     "200x150",
