@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds the debug and the sanitizer configurations, runs every test in both, then
-# gives each fuzz target a short run over its committed corpus.
+# Installs the dependencies, builds the debug and the sanitizer configurations, runs every test in both, gives
+# each fuzz target a short run over its committed corpus, then cross-builds the Windows programs and runs the
+# whole suite under wine (scripts/install-cross.sh installs what that needs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -12,3 +13,5 @@ for config in debug asan; do
 done
 echo "== fuzz smoke run"
 bash scripts/fuzz.sh smoke
+echo "== Windows build and tests under wine"
+bash scripts/test-windows.sh debug
