@@ -7,6 +7,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+// DS_SOFT3D_PORTABLE keeps the rasteriser to plain C++ (to check it gives the same pixels).
+#if defined(__SSE2__) && !defined(DS_SOFT3D_PORTABLE)
+#define DS_SOFT3D_SSE2 1
+#endif
+#if defined(DS_SOFT3D_SSE2)
+#include <emmintrin.h>
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#endif
+#endif
 
 #include "platform/soft/SoftDirectDrawInternal.h"
 
@@ -165,6 +175,7 @@ inline DWORD Bilerp(DWORD c00, DWORD c10, DWORD c01, DWORD c11, int fx, int fy) 
 }
 
 std::int64_t WrapIndex(std::int64_t i, int n, DWORD mode, bool& border) {
+  if (i >= 0 && i < n) return i;  // inside the texture every mode leaves the index as it is
   switch (mode) {
     case D3DTADDRESS_MIRROR: {
       const std::int64_t period = 2 * std::int64_t(n);
@@ -322,9 +333,56 @@ struct Tap {
 
 struct SpanColumns {
   std::vector<Tap> taps;
+  std::vector<std::uint32_t> col0, col1;  // texture column of each tap pair
+  std::vector<std::uint16_t> weights;     // per column and channel the pair (256 - f, f)
   bool filtered = false;
+  bool contiguous = false;         // unfiltered and stepping one texel per pixel: a plain source run
   int minIndex = 0, maxIndex = 0;  // texture columns the taps reach
+  // Texture columns reached from the row's start to each column, and from each column to the row's end:
+  // the first triangle's spans start the row, the second's end it.
+  std::vector<std::uint32_t> headLow, headHigh, tailLow, tailHigh;
+  // Per column: whether it and the next three read consecutive column pairs (c, c + 1), (c + 1, c + 2) ...
+  std::vector<std::uint8_t> consecutive;
+  bool prepared = false;  // weights, column ranges and runs made
 };
+
+// What only the filtered passes use, made on the first filtered span: the weights, and the texture columns
+// reached from either end of the row.
+void PrepareFiltered(SpanColumns& c) {
+  const std::size_t cols = c.taps.size();
+  c.weights.resize(8 * cols);
+  c.headLow.resize(cols);
+  c.headHigh.resize(cols);
+  c.tailLow.resize(cols);
+  c.tailHigh.resize(cols);
+  for (std::size_t i = 0; i < cols; ++i) {
+    const std::uint16_t f = std::uint16_t(c.taps[i].f);
+    for (std::size_t ch = 0; ch < 4; ++ch) {
+      c.weights[8 * i + 2 * ch] = std::uint16_t(256 - f);
+      c.weights[8 * i + 2 * ch + 1] = f;
+    }
+  }
+  std::uint32_t headLow = ~std::uint32_t(0), headHigh = 0, tailLow = ~std::uint32_t(0), tailHigh = 0;
+  for (std::size_t n = 0; n < cols; ++n) {
+    const std::size_t i = n, j = cols - 1 - n;
+    headLow = std::min({headLow, c.col0[i], c.col1[i]});
+    headHigh = std::max({headHigh, c.col0[i], c.col1[i]});
+    tailLow = std::min({tailLow, c.col0[j], c.col1[j]});
+    tailHigh = std::max({tailHigh, c.col0[j], c.col1[j]});
+    c.headLow[i] = headLow;
+    c.headHigh[i] = headHigh;
+    c.tailLow[j] = tailLow;
+    c.tailHigh[j] = tailHigh;
+  }
+  c.consecutive.assign(cols, 0);
+  for (std::size_t i = 0; i + 4 <= cols; ++i) {
+    bool run = true;
+    for (std::size_t k = 0; k < 4; ++k)
+      run = run && c.col0[i + k] == c.col0[i] + k && c.col1[i + k] == c.col0[i] + k + 1;
+    c.consecutive[i] = run;
+  }
+  c.prepared = true;
+}
 
 // How the fast path turns a texel into the source colour, and how it lands on the target.
 struct FastShade {
@@ -334,45 +392,282 @@ struct FastShade {
   bool targetAlpha = false;
 };
 
-void ShadeSpan(const DWORD* texels, std::size_t n, std::uint8_t* dst, const FastShade& fs) {
-  for (std::size_t i = 0; i < n; ++i, dst += 4) {
-    const DWORD texel = texels[i];
-    int r, g, b, a;
-    const int tr = int((texel >> 16) & 0xFF), tg = int((texel >> 8) & 0xFF), tb = int(texel & 0xFF);
-    const int ta = int(texel >> 24);
-    if (fs.colorMode == 1) {
-      r = tr, g = tg, b = tb;
-    } else if (fs.colorMode == 2) {
-      r = fs.dif.r, g = fs.dif.g, b = fs.dif.b;
-    } else {
-      r = Mul255(tr, fs.dif.r), g = Mul255(tg, fs.dif.g), b = Mul255(tb, fs.dif.b);
-    }
-    if (fs.alphaMode == 1)
-      a = ta;
-    else if (fs.alphaMode == 2)
-      a = fs.dif.a;
-    else
-      a = Mul255(ta, fs.dif.a);
-    if (fs.srcAlpha && a != 255) {
-      DWORD d;
-      std::memcpy(&d, dst, 4);
-      if (a == 0) {
-        // Colour unchanged; a target without alpha gets its unused byte written as 0, as always.
-        if (!fs.targetAlpha && (d >> 24)) {
-          d &= 0x00FFFFFFu;
-          std::memcpy(dst, &d, 4);
-        }
-        continue;
-      }
-      const int ia = 255 - a;
-      r = Div255(r * a + int((d >> 16) & 0xFF) * ia);
-      g = Div255(g * a + int((d >> 8) & 0xFF) * ia);
-      b = Div255(b * a + int(d & 0xFF) * ia);
-      if (fs.targetAlpha) a = Div255(a * a + int(d >> 24) * ia);
-    }
-    const DWORD out = (fs.targetAlpha ? DWORD(a) << 24 : 0u) | DWORD(r) << 16 | DWORD(g) << 8 | DWORD(b);
-    std::memcpy(dst, &out, 4);
+inline void Prefetch(const void* p) {
+#if defined(__GNUC__)
+  __builtin_prefetch(p);
+#else
+  (void)p;
+#endif
+}
+
+// words[i] = (words[i] | set) & keep.
+[[gnu::noinline]] void MaskWords(std::uint8_t* p, std::size_t n, DWORD set, DWORD keep) {
+  if (set == 0 && keep == 0xFFFFFFFFu) return;
+  for (std::size_t i = 0; i < n; ++i) {
+    DWORD w;
+    std::memcpy(&w, p + 4 * i, 4);
+    w = (w | set) & keep;
+    std::memcpy(p + 4 * i, &w, 4);
   }
+}
+
+// The span loops below work on bytes as independent 16- or 32-bit lanes so the compiler can vectorise them;
+// each computes exactly the integer expression the general path evaluates per channel. Where SSE2 is
+// available (every x86-64 build) the bilinear passes use it directly; the plain loops are the fallback.
+//
+// Bilinear sums: the vertical pass forms v = r0 * (256 - fy) + r1 * fy per byte (at most 255 * 256), the
+// horizontal pass v0 * (256 - fx) + v1 * fx + 32768 and keeps bits 16..23: the same integer Bilerp rounds.
+// The SSE2 variant stores v - 32768 as a signed 16-bit lane so pairs can be multiplied and added in one
+// step (pmaddwd); the bias returns as 32768 * 256 in the horizontal sum.
+
+#if defined(DS_SOFT3D_SSE2)
+constexpr bool kBiasedSums = true;
+#else
+constexpr bool kBiasedSums = false;
+#endif
+
+#if defined(DS_SOFT3D_SSE2) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define DS_SOFT3D_AVX2 1
+// The same vertical pass 32 lanes at a time, on processors that have AVX2 (checked at run time).
+[[gnu::target("avx2")]] std::size_t VerticalLanesAvx2(const std::uint8_t* r0, const std::uint8_t* r1,
+                                                      const std::uint8_t* ahead, std::uint16_t* out,
+                                                      std::size_t bytes, int fy) {
+  const __m256i m0 = _mm256_set1_epi16(std::int16_t(256 - fy)), m1 = _mm256_set1_epi16(std::int16_t(fy));
+  const __m256i bias = _mm256_set1_epi16(std::int16_t(-32768));
+  std::size_t j = 0;
+  for (; j + 16 <= bytes; j += 16) {
+    if ((j & 63) == 0) Prefetch(ahead + j);
+    const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + j)));
+    const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + j)));
+    const __m256i v = _mm256_add_epi16(_mm256_mullo_epi16(a, m0), _mm256_mullo_epi16(b, m1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), _mm256_xor_si256(v, bias));
+  }
+  return j;
+}
+
+// The horizontal pass four pixels at a time: pixels 0 and 2 share one register, 1 and 3 the other, so the
+// two packing steps leave them in order.
+[[gnu::target("avx2")]] std::size_t HorizontalLanesAvx2(const std::uint16_t* sums, const std::uint32_t* c0,
+                                                        const std::uint32_t* c1, const std::uint8_t* run,
+                                                        const std::uint16_t* w, std::size_t n,
+                                                        std::uint8_t* out, DWORD set, DWORD keep) {
+  const __m256i round = _mm256_set1_epi32(32768 * 256 + 32768);
+  const __m128i setv = _mm_set1_epi32(int(set)), keepv = _mm_set1_epi32(int(keep));
+  auto pair = [&](std::size_t i) {
+    return _mm_unpacklo_epi16(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums + 4 * std::size_t(c0[i]))),
+        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums + 4 * std::size_t(c1[i]))));
+  };
+  auto weights = [&](std::size_t i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 8 * i)); };
+#define DS_BOTH(lo, hi) _mm256_inserti128_si256(_mm256_castsi128_si256(lo), (hi), 1)
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    __m256i x, y;
+    if (run[i]) {
+      // Columns c .. c + 4 lie side by side: two loads, one column apart, interleave into the same pairs.
+      const std::uint16_t* at = sums + 4 * std::size_t(c0[i]);
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+      const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 4));
+      x = _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), DS_BOTH(weights(i), weights(i + 2)));
+      y = _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), DS_BOTH(weights(i + 1), weights(i + 3)));
+    } else {
+      x = _mm256_madd_epi16(DS_BOTH(pair(i), pair(i + 2)), DS_BOTH(weights(i), weights(i + 2)));
+      y = _mm256_madd_epi16(DS_BOTH(pair(i + 1), pair(i + 3)), DS_BOTH(weights(i + 1), weights(i + 3)));
+    }
+    const __m256i p = _mm256_packs_epi32(_mm256_srli_epi32(_mm256_add_epi32(x, round), 16),
+                                         _mm256_srli_epi32(_mm256_add_epi32(y, round), 16));
+    const __m256i q = _mm256_packus_epi16(p, p);
+    const __m128i v = _mm_unpacklo_epi64(_mm256_castsi256_si128(q), _mm256_extracti128_si256(q, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm_and_si128(_mm_or_si128(v, setv), keepv));
+  }
+#undef DS_BOTH
+  return i;
+}
+
+bool HasAvx2() {
+  static const bool has = __builtin_cpu_supports("avx2") != 0;
+  return has;
+}
+#endif
+
+// ahead: the texture row the next output row is likely to need, fetched meanwhile.
+[[gnu::noinline]] void VerticalLanes(const std::uint8_t* r0, const std::uint8_t* r1,
+                                     const std::uint8_t* ahead, std::uint16_t* out, std::size_t bytes, int fy,
+                                     bool wide) {
+  const std::uint16_t w0 = std::uint16_t(256 - fy), w1 = std::uint16_t(fy);
+  std::size_t j = 0;
+#if defined(DS_SOFT3D_AVX2)
+  if (wide) j = VerticalLanesAvx2(r0, r1, ahead, out, bytes, fy);
+#else
+  (void)wide;
+#endif
+#if defined(DS_SOFT3D_SSE2)
+  const __m128i m0 = _mm_set1_epi16(std::int16_t(w0)), m1 = _mm_set1_epi16(std::int16_t(w1));
+  const __m128i zero = _mm_setzero_si128(), bias = _mm_set1_epi16(std::int16_t(-32768));
+  for (; j + 16 <= bytes; j += 16) {  // what the wide loop left
+    if ((j & 63) == 0) Prefetch(ahead + j);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r0 + j));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r1 + j));
+    const __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), m0),
+                                     _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), m1));
+    const __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), m0),
+                                     _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), m1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_xor_si128(lo, bias));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j + 8), _mm_xor_si128(hi, bias));
+  }
+#endif
+  const std::uint16_t flip = kBiasedSums ? 0x8000u : 0u;
+  for (std::size_t k = j; k < bytes; k += 64) Prefetch(ahead + k);
+  for (; j < bytes; ++j)
+    out[j] = std::uint16_t(std::uint16_t(std::uint16_t(r0[j]) * w0 + std::uint16_t(r1[j]) * w1) ^ flip);
+}
+
+// Each pixel's two column sums weighted by (256 - fx, fx), rounded and shifted back to bytes. a and b are
+// scratch space for 4 * n lanes.
+[[gnu::noinline]] void HorizontalLanes(const std::uint16_t* sums, const SpanColumns& c, std::size_t first,
+                                       std::size_t n, std::uint16_t* a, std::uint16_t* b, std::uint8_t* out,
+                                       DWORD set, DWORD keep, bool wide) {
+  const std::uint32_t* c0 = c.col0.data() + first;
+  const std::uint32_t* c1 = c.col1.data() + first;
+  const std::uint16_t* w = c.weights.data() + 8 * first;
+#if defined(DS_SOFT3D_SSE2)
+  (void)a;
+  (void)b;
+  const __m128i round = _mm_set1_epi32(32768 * 256 + 32768);
+  const __m128i setv = _mm_set1_epi32(int(set)), keepv = _mm_set1_epi32(int(keep));
+  auto pixel = [&](std::size_t i) {
+    const __m128i s0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums + 4 * std::size_t(c0[i])));
+    const __m128i s1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums + 4 * std::size_t(c1[i])));
+    const __m128i wi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 8 * i));
+    return _mm_srli_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(s0, s1), wi), round), 16);
+  };
+  std::size_t i = 0;
+#if defined(DS_SOFT3D_AVX2)
+  if (wide) i = HorizontalLanesAvx2(sums, c0, c1, c.consecutive.data() + first, w, n, out, set, keep);
+#else
+  (void)wide;
+#endif
+  for (; i + 4 <= n; i += 4) {
+    const __m128i p01 = _mm_packs_epi32(pixel(i), pixel(i + 1));
+    const __m128i p23 = _mm_packs_epi32(pixel(i + 2), pixel(i + 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i),
+                     _mm_and_si128(_mm_or_si128(_mm_packus_epi16(p01, p23), setv), keepv));
+  }
+  for (; i < n; ++i) {
+    const __m128i p = _mm_packus_epi16(_mm_packs_epi32(pixel(i), pixel(i)), _mm_setzero_si128());
+    const DWORD v = (DWORD(_mm_cvtsi128_si32(p)) | set) & keep;
+    std::memcpy(out + 4 * i, &v, 4);
+  }
+#else
+  (void)wide;
+  for (std::size_t i = 0; i < n; ++i) {
+    std::memcpy(a + 4 * i, sums + 4 * std::size_t(c0[i]), 8);
+    std::memcpy(b + 4 * i, sums + 4 * std::size_t(c1[i]), 8);
+  }
+  for (std::size_t j = 0; j < 4 * n; ++j) {
+    const std::uint32_t s = std::uint32_t(a[j]) * w[2 * j] + std::uint32_t(b[j]) * w[2 * j + 1] + 32768u;
+    out[j] = std::uint8_t(s >> 16);
+  }
+  MaskWords(out, n, set, keep);
+#endif
+}
+
+// Texels gathered through the column taps of one source row.
+[[gnu::noinline]] void GatherTexels(const std::uint8_t* row, const Tap* taps, std::size_t n,
+                                    std::uint8_t* out) {
+  for (std::size_t i = 0; i < n; ++i) std::memcpy(out + 4 * i, row + taps[i].off0, 4);
+}
+
+// The stage's result for modes other than the plain texel, in place.
+[[gnu::noinline]] void ModulateSpan(std::uint8_t* p, std::size_t n, const FastShade& fs) {
+  for (std::size_t i = 0; i < n; ++i, p += 4) {
+    // Little-endian ARGB words: bytes b, g, r, a.
+    const int dif[4] = {fs.dif.b, fs.dif.g, fs.dif.r, fs.dif.a};
+    for (int ch = 0; ch < 4; ++ch) {
+      const int mode = ch == 3 ? fs.alphaMode : fs.colorMode;
+      if (mode == 2)
+        p[ch] = std::uint8_t(dif[ch]);
+      else if (mode == 3)
+        p[ch] = std::uint8_t(Mul255(p[ch], dif[ch]));
+    }
+  }
+}
+
+// Source over destination by the source's alpha a, every byte lane (alpha included) as
+// round((s * a + d * (255 - a)) / 255); a target without alpha gets its unused byte as 0.
+// The sums stay below 2^16, so Div255 runs in 16-bit lanes.
+template <bool kTargetAlpha>
+inline void BlendLanes(const std::uint8_t* src, std::uint8_t* dst, std::size_t pixels) {
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const std::uint16_t a = src[4 * i + 3], ia = std::uint16_t(255 - a);
+    for (int ch = 0; ch < 4; ++ch) {
+      const std::uint16_t t = std::uint16_t(src[4 * i + ch] * a + dst[4 * i + ch] * ia + 128);
+      const std::uint8_t v = std::uint8_t((t + (t >> 8)) >> 8);
+      dst[4 * i + ch] = kTargetAlpha || ch != 3 ? v : 0;
+    }
+  }
+}
+
+template <bool kTargetAlpha>
+[[gnu::noinline]] void BlendSpan(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+  std::size_t i = 0;
+#if defined(DS_SOFT3D_SSE2)
+  const __m128i zero = _mm_setzero_si128(), alpha = _mm_set1_epi32(int(0xFF000000u));
+  const __m128i ones = _mm_set1_epi16(0xFF), half = _mm_set1_epi16(128);
+  const __m128i keep = kTargetAlpha ? _mm_set1_epi32(-1) : _mm_set1_epi32(0x00FFFFFF);
+  auto lanes = [&](__m128i s16, __m128i d16) {
+    const __m128i a = _mm_shufflehi_epi16(_mm_shufflelo_epi16(s16, 0xFF), 0xFF);
+    const __m128i t = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(s16, a), _mm_mullo_epi16(d16, _mm_xor_si128(a, ones))), half);
+    return _mm_srli_epi16(_mm_add_epi16(t, _mm_srli_epi16(t, 8)), 8);
+  };
+  for (; i + 4 <= n; i += 4) {
+    const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+    __m128i* dp = reinterpret_cast<__m128i*>(dst + 4 * i);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(s, alpha), zero)) == 0xFFFF) {
+      // Fully transparent: the colour stays; only a target without alpha has its unused byte cleared.
+      if (!kTargetAlpha) {
+        const __m128i d = _mm_loadu_si128(dp);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(d, alpha), zero)) != 0xFFFF)
+          _mm_storeu_si128(dp, _mm_and_si128(d, keep));
+      }
+      continue;
+    }
+    const __m128i d = _mm_loadu_si128(dp);
+    const __m128i lo = lanes(_mm_unpacklo_epi8(s, zero), _mm_unpacklo_epi8(d, zero));
+    const __m128i hi = lanes(_mm_unpackhi_epi8(s, zero), _mm_unpackhi_epi8(d, zero));
+    _mm_storeu_si128(dp, _mm_and_si128(_mm_packus_epi16(lo, hi), keep));
+  }
+#else
+  constexpr std::size_t kBlock = 8;
+  for (; i + kBlock <= n; i += kBlock) {
+    const std::uint8_t* s = src + 4 * i;
+    std::uint8_t* d = dst + 4 * i;
+    int any = 0;
+    for (std::size_t k = 0; k < kBlock; ++k) any |= s[4 * k + 3];
+    if (any == 0) {
+      // Fully transparent: the colour stays; only a target without alpha has its unused byte cleared.
+      if (!kTargetAlpha)
+        for (std::size_t k = 0; k < kBlock; ++k) d[4 * k + 3] = 0;
+      continue;
+    }
+    BlendLanes<kTargetAlpha>(s, d, kBlock);
+  }
+#endif
+  BlendLanes<kTargetAlpha>(src + 4 * i, dst + 4 * i, n - i);
+}
+
+// Asks for the target lines a small quad will blend into before the first is needed: sprites land at
+// scattered places of a surface far larger than the caches.
+void PrefetchRows(const std::uint8_t* first, std::size_t pitch, int count, std::size_t bytes) {
+#if defined(__GNUC__)
+  for (int y = 0; y < count; ++y, first += pitch) {
+    for (std::size_t o = 0; o < bytes; o += 64) __builtin_prefetch(first + o, 1);
+    __builtin_prefetch(first + bytes - 1, 1);
+  }
+#else
+  (void)first, (void)pitch, (void)count, (void)bytes;
+#endif
 }
 
 }  // namespace
@@ -413,8 +708,6 @@ class DeviceImpl final : public RefCounted<IDirect3DDevice7> {
   bool TryFastQuad(const Vertex* v, int stages);
   DWORD Shade(const Triangle& t, double px, double py, int stages, bool& discard);
   void WritePixel(std::uint8_t* p, DWORD src);
-  void VerticalPass(const Sampler& sm, const Tap& row, int minIndex, int maxIndex);
-  void HorizontalPass(const Tap* taps, std::size_t n, std::uint8_t* out, DWORD mask) const;
 
   Direct3DImpl* d3d_;
   const DeviceInfo& info_;
@@ -428,7 +721,8 @@ class DeviceImpl final : public RefCounted<IDirect3DDevice7> {
   std::vector<Vertex> vertices_;
   SpanColumns columns_[2];
   std::vector<DWORD> texels_;
-  std::vector<std::uint64_t> ag_, rb_;  // per texture column: (alpha, green) and (red, blue) sums
+  std::vector<std::uint16_t> sums_;             // vertical bilinear sums, 4 lanes per texture column
+  std::vector<std::uint16_t> lanesA_, lanesB_;  // the sums each pixel's two columns contribute
 };
 
 class Direct3DImpl final : public RefCounted<IDirect3D7> {
@@ -1076,19 +1370,34 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
   const std::size_t cols = std::size_t(xe - xs);
   SpanColumns* columns[2] = {&columns_[0], &columns_[1]};
   const Triangle* tris[2] = {&t1, &t2};
-  for (int k = 0; k < 2; ++k) {
+  // The two triangles' u planes are the same function of x when they agree in everything but the row they
+  // are anchored on (their y slope is zero): then so are their column taps.
+  const Plane &pu1 = t1.u[0], &pu2 = t2.u[0];
+  const bool sameColumns =
+      pu1.q0 == pu2.q0 && pu1.dqdx == pu2.dqdx && pu1.xa == pu2.xa && pu1.dqdy == 0 && pu2.dqdy == 0;
+  if (sameColumns) columns[1] = columns[0];
+  for (int k = 0; k < (sameColumns ? 1 : 2); ++k) {
     SpanColumns& c = *columns[k];
     c.taps.resize(cols);
+    c.col0.resize(cols);
+    c.col1.resize(cols);
     c.filtered = false;
+    c.contiguous = true;
     c.minIndex = sm.w;
     c.maxIndex = 0;
     for (int x = xs; x < xe; ++x) {
+      const std::size_t i = std::size_t(x - xs);
       const Tap t = tap(TexelFixed(tris[k]->u[0], x, ys, sm.w), sm.w, sm.addrU, 4);
-      c.taps[std::size_t(x - xs)] = t;
+      c.taps[i] = t;
+      c.col0[i] = std::uint32_t(t.off0 / 4);
+      c.col1[i] = std::uint32_t(t.off1 / 4);
       c.filtered = c.filtered || t.f != 0;
-      c.minIndex = std::min({c.minIndex, int(t.off0 / 4), int(t.off1 / 4)});
-      c.maxIndex = std::max({c.maxIndex, int(t.off0 / 4), int(t.off1 / 4)});
+      c.contiguous = c.contiguous && t.off0 == c.taps[0].off0 + 4 * i;
+      c.minIndex = std::min({c.minIndex, int(c.col0[i]), int(c.col1[i])});
+      c.maxIndex = std::max({c.maxIndex, int(c.col0[i]), int(c.col1[i])});
     }
+    c.contiguous = c.contiguous && !c.filtered;
+    c.prepared = false;
   }
   FastShade shade;
   shade.colorMode = colorMode;
@@ -1101,10 +1410,33 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
   if (shade.alphaMode == 3 && (diffuse >> 24) == 0) shade.alphaMode = 2;
   shade.srcAlpha = srcAlpha;
   shade.targetAlpha = target.format.a != 0;
+  // Stored without blending on a target without alpha, the source alpha is never seen.
+  if (!shade.srcAlpha && !shade.targetAlpha) shade.alphaMode = 1;
+  const bool plainTexel = shade.colorMode == 1 && shade.alphaMode == 1;
+  // A texture without alpha is opaque: blending by its alpha is then a plain store.
+  const bool blendSpans = shade.srcAlpha && !(plainTexel && sm.opaqueMask);
+  const DWORD keep = shade.targetAlpha ? 0xFFFFFFFFu : 0x00FFFFFFu;
+  // Plain texel colours stored without blending go straight to the target.
+  const bool direct = plainTexel && !blendSpans;
+  // Sampled texels: an opaque format's are alpha 255 (the bilinear mean of 255s is 255 too); stored
+  // directly they also take the target's alpha rule.
+  const DWORD outSet = sm.opaqueMask, outKeep = direct ? keep : 0xFFFFFFFFu;
   texels_.resize(cols);
+  if (!kBiasedSums) {  // scratch of the portable horizontal pass
+    lanesA_.resize(4 * cols);
+    lanesB_.resize(4 * cols);
+  }
+  if (sums_.size() < 4 * std::size_t(sm.w)) sums_.resize(4 * std::size_t(sm.w));
   const Edge& diagonal = t2.edges[0];  // BL -> TR: the shared edge, inclusive for t2
+#if defined(DS_SOFT3D_AVX2)
+  const bool wide = state_->wideVectors && HasAvx2();
+#else
+  const bool wide = false;
+#endif
+  if (cols * std::size_t(ye - ys) <= 16384)
+    PrefetchRows(target.Row(ys) + std::size_t(xs) * 4, std::size_t(target.pitch), ye - ys, 4 * cols);
   Tap lastRow{~std::size_t(0), 0, -1};
-  int lastMin = 0, lastMax = -1;  // texture columns the vertical pass holds for lastRow
+  int lastMin = 0, lastMax = -1;  // texture columns sums_ holds for lastRow
   for (int y = ys; y < ye; ++y) {
     const Tap rows[2] = {tap(TexelFixed(t1.v[0], xs, y, sm.h), sm.h, sm.addrV, sm.pitch),
                          tap(TexelFixed(t2.v[0], xs, y, sm.h), sm.h, sm.addrV, sm.pitch)};
@@ -1127,91 +1459,62 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
       const Tap& r = rows[k];
       const std::size_t first = std::size_t(from - xs), n = std::size_t(to - from);
       const Tap* taps = c.taps.data() + first;
-      // Opaque texel colour onto a target without alpha: texels go straight to the target.
-      const bool copy = shade.colorMode == 1 && !shade.srcAlpha && !shade.targetAlpha;
       std::uint8_t* dst = target.Row(y) + std::size_t(from) * 4;
-      std::uint8_t* out = copy ? dst : reinterpret_cast<std::uint8_t*>(texels_.data());
-      const DWORD mask = copy ? 0x00FFFFFFu : 0xFFFFFFFFu;
+      std::uint8_t* scratch = reinterpret_cast<std::uint8_t*>(texels_.data());
+      std::uint8_t* out = direct ? dst : scratch;
+      const std::uint8_t* src = out;  // the span's texels once sampled
+      bool masked = false;            // whether out has had outSet and outKeep applied
       if (!c.filtered && r.f == 0) {
-        const std::uint8_t* src = sm.bits + r.off0;
-        for (std::size_t i = 0; i < n; ++i) {
-          DWORD t;
-          std::memcpy(&t, src + taps[i].off0, 4);
-          t = (t | sm.opaqueMask) & mask;
-          std::memcpy(out + i * 4, &t, 4);
+        const std::uint8_t* row = sm.bits + r.off0;
+        if (c.contiguous && !direct && !sm.opaqueMask && plainTexel) {
+          src = row + taps[0].off0;  // texels 1:1 with pixels: blend straight from the texture
+        } else if (c.contiguous) {
+          std::memmove(out, row + taps[0].off0, 4 * n);
+        } else {
+          GatherTexels(row, taps, n, out);
         }
       } else {
-        // Vertical pass once per source row pair over the columns this span reaches: 16-bit channel sums,
-        // two channels per 64-bit word.
-        std::size_t low = ~std::size_t(0), high = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-          const std::size_t a0 = taps[i].off0, a1 = taps[i].off1;
-          low = a0 < low ? a0 : low;
-          low = a1 < low ? a1 : low;
-          high = a0 > high ? a0 : high;
-          high = a1 > high ? a1 : high;
-        }
-        int lowest = int(low / 4), highest = int(high / 4);
+        // Vertical sums once per source row pair over the columns the row's spans reach.
+        if (!c.prepared) PrepareFiltered(*columns[k]);
+        const std::uint32_t lowest = k == 0 ? c.headLow[n - 1] : c.tailLow[first];
+        const std::uint32_t highest = k == 0 ? c.headHigh[n - 1] : c.tailHigh[first];
         const bool sameRow = r.off0 == lastRow.off0 && r.off1 == lastRow.off1 && r.f == lastRow.f;
-        if (!sameRow || lowest < lastMin || highest > lastMax) {
-          // Covering the other triangle's columns too lets the next span of this row reuse the pass.
-          if (k == 0 && rows[1].off0 == r.off0 && rows[1].off1 == r.off1 && rows[1].f == r.f && split < xe) {
-            lowest = std::min(lowest, columns[1]->minIndex);
-            highest = std::max(highest, columns[1]->maxIndex);
+        if (!sameRow || int(lowest) < lastMin || int(highest) > lastMax) {
+          int low = int(lowest), high = int(highest);
+          // Covering the other triangle's columns too lets the next span of this row reuse the sums.
+          const Tap& o = rows[1 - k];
+          if (k == 0 && o.off0 == r.off0 && o.off1 == r.off1 && o.f == r.f && split < xe) {
+            low = std::min(low, columns[1]->minIndex);
+            high = std::max(high, columns[1]->maxIndex);
           }
-          VerticalPass(sm, r, lowest, highest);
+          const std::size_t byte = 4 * std::size_t(low);
+          const std::size_t next =
+              r.off1 + sm.pitch < std::size_t(sm.h) * sm.pitch ? r.off1 + sm.pitch : r.off1;
+          VerticalLanes(sm.bits + r.off0 + byte, sm.bits + r.off1 + byte, sm.bits + next + byte,
+                        sums_.data() + byte, 4 * std::size_t(high - low + 1), r.f, wide);
           lastRow = r;
-          lastMin = lowest;
-          lastMax = highest;
+          lastMin = low;
+          lastMax = high;
         }
-        HorizontalPass(taps, n, out, mask);
+        HorizontalLanes(sums_.data(), c, first, n, lanesA_.data(), lanesB_.data(), out, outSet, outKeep,
+                        wide);
+        masked = true;
       }
-      if (!copy) ShadeSpan(texels_.data(), n, dst, shade);
+      if (src == out && !masked) MaskWords(out, n, outSet, outKeep);
+      if (direct) continue;
+      if (!plainTexel) ModulateSpan(out, n, shade);
+      if (blendSpans) {
+        if (shade.targetAlpha)
+          BlendSpan<true>(src, dst, n);
+        else
+          BlendSpan<false>(src, dst, n);
+      } else {
+        std::memmove(dst, src, 4 * n);
+        MaskWords(dst, n, 0, keep);
+      }
     }
   }
   return true;
-}
-
-void DeviceImpl::VerticalPass(const Sampler& sm, const Tap& row, int minIndex, int maxIndex) {
-  if (ag_.size() < std::size_t(sm.w)) {
-    ag_.resize(std::size_t(sm.w));
-    rb_.resize(std::size_t(sm.w));
-  }
-  const std::uint8_t* r0 = sm.bits + row.off0;
-  const std::uint8_t* r1 = sm.bits + row.off1;
-  const std::uint64_t w0 = std::uint64_t(256 - row.f), w1 = std::uint64_t(row.f);
-  for (int c = minIndex; c <= maxIndex; ++c) {
-    DWORD p0, p1;
-    std::memcpy(&p0, r0 + std::size_t(c) * 4, 4);
-    std::memcpy(&p1, r1 + std::size_t(c) * 4, 4);
-    p0 |= sm.opaqueMask;
-    p1 |= sm.opaqueMask;
-    const std::uint64_t ag0 = (std::uint64_t(p0 >> 24) << 32) | ((p0 >> 8) & 0xFF);
-    const std::uint64_t rb0 = (std::uint64_t((p0 >> 16) & 0xFF) << 32) | (p0 & 0xFF);
-    const std::uint64_t ag1 = (std::uint64_t(p1 >> 24) << 32) | ((p1 >> 8) & 0xFF);
-    const std::uint64_t rb1 = (std::uint64_t((p1 >> 16) & 0xFF) << 32) | (p1 & 0xFF);
-    ag_[std::size_t(c)] = ag0 * w0 + ag1 * w1;
-    rb_[std::size_t(c)] = rb0 * w0 + rb1 * w1;
-  }
-}
-
-// Completes the bilinear sum of VerticalPass horizontally; the exact integer sum is the one Bilerp forms,
-// so the result is the same.
-void DeviceImpl::HorizontalPass(const Tap* taps, std::size_t n, std::uint8_t* out, DWORD mask) const {
-  constexpr std::uint64_t kRound = (std::uint64_t(32768) << 32) | 32768u;
-  const std::uint64_t* ag = ag_.data();
-  const std::uint64_t* rb = rb_.data();
-  for (std::size_t i = 0; i < n; ++i) {
-    const Tap& t = taps[i];
-    const std::size_t c0 = t.off0 / 4, c1 = t.off1 / 4;
-    const std::uint64_t w0 = std::uint64_t(256 - t.f), w1 = std::uint64_t(t.f);
-    const std::uint64_t a_g = ag[c0] * w0 + ag[c1] * w1 + kRound;
-    const std::uint64_t r_b = rb[c0] * w0 + rb[c1] * w1 + kRound;
-    const DWORD c = DWORD(((a_g >> 48) & 0xFF) << 24 | ((r_b >> 48) & 0xFF) << 16 |
-                          ((a_g >> 16) & 0xFF) << 8 | ((r_b >> 16) & 0xFF)) &
-                    mask;
-    std::memcpy(out + i * 4, &c, 4);
-  }
 }
 
 HRESULT DeviceImpl::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, const void* vertices, DWORD count,

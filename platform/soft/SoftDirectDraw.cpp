@@ -678,6 +678,9 @@ void SoftDirectDraw::FailDrawPrimitive(int count, HRESULT result) {
 void SoftDirectDraw::SetFastPathEnabled(bool enabled) {
   s_->fastPath = enabled;
 }
+void SoftDirectDraw::SetWideVectorsEnabled(bool enabled) {
+  s_->wideVectors = enabled;
+}
 std::uint64_t SoftDirectDraw::FastPathDraws() const {
   return s_->fastDraws;
 }

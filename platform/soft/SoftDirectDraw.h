@@ -97,6 +97,8 @@ class SoftDirectDraw : public DirectDrawSystem {
 
   // ---- Rasteriser and statistics ----
   void SetFastPathEnabled(bool enabled);
+  // Off: the fast path keeps to the vector width every processor of the family has (same pixels).
+  void SetWideVectorsEnabled(bool enabled);
   std::uint64_t FastPathDraws() const;
   std::uint64_t GeneralPathDraws() const;
   std::uint64_t DrawPrimitiveCalls() const;

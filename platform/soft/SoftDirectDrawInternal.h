@@ -120,6 +120,7 @@ struct State {
   CountedFault surfaceFault, restoreFault, deviceFault, drawFault;
 
   bool fastPath = true;
+  bool wideVectors = true;  // the quad fast path may use the processor's widest vector unit
   std::uint64_t fastDraws = 0, generalDraws = 0, vblankWaits = 0, primaryBlits = 0, drawCalls = 0;
 
   std::vector<SurfaceImpl*> surfaces;  // every live surface
