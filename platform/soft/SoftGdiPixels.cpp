@@ -259,7 +259,8 @@ std::size_t DibInfoSize(const BITMAPINFOHEADER& h, UINT usage) {
            (c.bcBitCount <= 8 ? (std::size_t(1) << c.bcBitCount) * (usage == DIB_PAL_COLORS ? 2 : 3) : 0);
   }
   if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > 4096) return 0;
-  if (h.biCompression == BI_BITFIELDS && h.biSize == sizeof(BITMAPINFOHEADER)) size += 12;
+  // Masks follow any header too short to hold them (the one DescribeDib reads them from).
+  if (h.biCompression == BI_BITFIELDS && h.biSize < 52) size += 12;
   size += std::size_t(DibColorCount(h)) * (usage == DIB_PAL_COLORS ? 2 : 4);
   return size;
 }
@@ -318,7 +319,7 @@ bool DescribeDib(const BITMAPINFO* bmi, UINT usage, const SPalette* pal, SBitmap
       out.rmask = v[0];
       out.gmask = v[1];
       out.bmask = v[2];
-      if (h.biSize == sizeof(BITMAPINFOHEADER)) table += 12;
+      if (h.biSize < 52) table += 12;
     } else if (h.biBitCount == 16) {
       out.rmask = 0x7C00, out.gmask = 0x03E0, out.bmask = 0x001F;
     } else {
