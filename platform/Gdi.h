@@ -389,6 +389,7 @@ constexpr int BLACK_PEN = 7;
 constexpr int NULL_PEN = 8;
 constexpr int SYSTEM_FONT = 13;
 constexpr int DEFAULT_PALETTE = 15;
+constexpr int DEFAULT_GUI_FONT = 17;
 
 // Pens and brushes
 constexpr int PS_SOLID = 0;
@@ -422,6 +423,95 @@ constexpr int OPAQUE = 2;
 constexpr BYTE PC_RESERVED = 0x01;
 constexpr BYTE PC_EXPLICIT = 0x02;
 constexpr BYTE PC_NOCOLLAPSE = 0x04;
+
+// Text: TEXTMETRICA in the layout the A call fills, DrawTextA formats, system colours
+struct TEXTMETRICA {
+  LONG tmHeight;
+  LONG tmAscent;
+  LONG tmDescent;
+  LONG tmInternalLeading;
+  LONG tmExternalLeading;
+  LONG tmAveCharWidth;
+  LONG tmMaxCharWidth;
+  LONG tmWeight;
+  LONG tmOverhang;
+  LONG tmDigitizedAspectX;
+  LONG tmDigitizedAspectY;
+  BYTE tmFirstChar;
+  BYTE tmLastChar;
+  BYTE tmDefaultChar;
+  BYTE tmBreakChar;
+  BYTE tmItalic;
+  BYTE tmUnderlined;
+  BYTE tmStruckOut;
+  BYTE tmPitchAndFamily;
+  BYTE tmCharSet;
+};
+static_assert(sizeof(TEXTMETRICA) == 56, "TEXTMETRICA layout");
+
+constexpr UINT DT_TOP = 0x0000;
+constexpr UINT DT_LEFT = 0x0000;
+constexpr UINT DT_CENTER = 0x0001;
+constexpr UINT DT_RIGHT = 0x0002;
+constexpr UINT DT_VCENTER = 0x0004;  // with DT_SINGLELINE only, as in the real call
+constexpr UINT DT_BOTTOM = 0x0008;   // likewise
+constexpr UINT DT_WORDBREAK = 0x0010;
+constexpr UINT DT_SINGLELINE = 0x0020;
+constexpr UINT DT_NOCLIP = 0x0100;
+constexpr UINT DT_CALCRECT = 0x0400;
+constexpr UINT DT_NOPREFIX = 0x0800;
+
+constexpr int COLOR_SCROLLBAR = 0;
+constexpr int COLOR_BACKGROUND = 1;
+constexpr int COLOR_ACTIVECAPTION = 2;
+constexpr int COLOR_WINDOW = 5;
+constexpr int COLOR_WINDOWFRAME = 6;
+constexpr int COLOR_WINDOWTEXT = 8;
+constexpr int COLOR_CAPTIONTEXT = 9;
+constexpr int COLOR_HIGHLIGHT = 13;
+constexpr int COLOR_HIGHLIGHTTEXT = 14;
+constexpr int COLOR_BTNFACE = 15;
+constexpr int COLOR_BTNSHADOW = 16;
+constexpr int COLOR_GRAYTEXT = 17;
+constexpr int COLOR_BTNTEXT = 18;
+constexpr int COLOR_BTNHIGHLIGHT = 20;
+constexpr int COLOR_3DDKSHADOW = 21;
+constexpr int COLOR_3DLIGHT = 22;
+constexpr int COLOR_INFOTEXT = 23;
+constexpr int COLOR_INFOBK = 24;
+constexpr int COLOR_3DFACE = COLOR_BTNFACE;
+constexpr int COLOR_3DSHADOW = COLOR_BTNSHADOW;
+constexpr int COLOR_3DHIGHLIGHT = COLOR_BTNHIGHLIGHT;
+
+// DrawEdge
+constexpr UINT BDR_RAISEDOUTER = 0x0001;
+constexpr UINT BDR_SUNKENOUTER = 0x0002;
+constexpr UINT BDR_RAISEDINNER = 0x0004;
+constexpr UINT BDR_SUNKENINNER = 0x0008;
+constexpr UINT EDGE_RAISED = BDR_RAISEDOUTER | BDR_RAISEDINNER;
+constexpr UINT EDGE_SUNKEN = BDR_SUNKENOUTER | BDR_SUNKENINNER;
+constexpr UINT EDGE_ETCHED = BDR_SUNKENOUTER | BDR_RAISEDINNER;
+constexpr UINT EDGE_BUMP = BDR_RAISEDOUTER | BDR_SUNKENINNER;
+constexpr UINT BF_LEFT = 0x0001;
+constexpr UINT BF_TOP = 0x0002;
+constexpr UINT BF_RIGHT = 0x0004;
+constexpr UINT BF_BOTTOM = 0x0008;
+constexpr UINT BF_RECT = BF_LEFT | BF_TOP | BF_RIGHT | BF_BOTTOM;
+constexpr UINT BF_MIDDLE = 0x0800;
+constexpr UINT BF_SOFT = 0x1000;
+constexpr UINT BF_ADJUST = 0x2000;
+constexpr UINT BF_FLAT = 0x4000;
+constexpr UINT BF_MONO = 0x8000;
+
+// DrawFrameControl (push buttons)
+constexpr UINT DFC_BUTTON = 4;
+constexpr UINT DFCS_BUTTONPUSH = 0x0010;
+constexpr UINT DFCS_INACTIVE = 0x0100;
+constexpr UINT DFCS_PUSHED = 0x0200;
+constexpr UINT DFCS_CHECKED = 0x0400;
+constexpr UINT DFCS_ADJUSTRECT = 0x2000;
+constexpr UINT DFCS_FLAT = 0x4000;
+constexpr UINT DFCS_MONO = 0x8000;
 
 // Icons and metrics
 constexpr UINT DI_MASK = 0x0001;
@@ -574,6 +664,23 @@ class Gdi {
   virtual BOOL PolyPolygon(HDC dc, const POINT* points, const int* counts, int polygons) = 0;
   virtual BOOL MoveToEx(HDC dc, int x, int y, POINT* old) = 0;
   virtual BOOL LineTo(HDC dc, int x, int y) = 0;
+
+  // Text in the DC's selected font (a stock font: SYSTEM_FONT by default, or DEFAULT_GUI_FONT), text colour
+  // and background mode. count -1: the text ends at its nul. DrawTextA breaks lines at CR LF (and a lone CR
+  // or LF) unless DT_SINGLELINE, returns the height of the text, and with DT_CALCRECT only measures: it
+  // moves rect's right and bottom edges to the text's extent.
+  virtual int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) = 0;
+  virtual BOOL GetTextExtentPoint32A(HDC dc, const char* text, int count, SIZE* size) = 0;
+  virtual BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* metrics) = 0;
+
+  // System colours and the frames of standard controls (user32 on Windows).
+  virtual DWORD GetSysColor(int index) = 0;
+  // A shared brush of a system colour; never deleted by the caller.
+  virtual HBRUSH GetSysColorBrush(int index) = 0;
+  virtual BOOL DrawEdge(HDC dc, RECT* rect, UINT edge, UINT flags) = 0;
+  virtual BOOL DrawFrameControl(HDC dc, RECT* rect, UINT type, UINT state) = 0;
+  // Dotted rectangle drawn by inverting, so a second call takes it away.
+  virtual BOOL DrawFocusRect(HDC dc, const RECT* rect) = 0;
 
   // Icons
   virtual HICON CreateIconFromResourceEx(const BYTE* data, DWORD size, BOOL icon, DWORD version, int cx,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 
+#include "platform/Gdi.h"
 #include "platform/Platform.h"
 #include "ui/Consts.h"
 #include "ui/Forms.h"
@@ -463,15 +464,38 @@ void TWinControl::WndProc(TMessage& Message) {
 
 void TWinControl::WMPaint(TMessage& Message) {
   plat::PAINTSTRUCT ps{};
-  plat::Windows().BeginPaint(handle_, &ps);
+  plat::HDC dc = plat::Windows().BeginPaint(handle_, &ps);
   try {
-    Paint();
+    PaintWindow(dc);
   } catch (...) {
     plat::Windows().EndPaint(handle_, &ps);
     throw;
   }
   plat::Windows().EndPaint(handle_, &ps);
   Message.Result = 0;
+}
+
+void TWinControl::PaintWindow(plat::HDC DC) {
+  Paint();
+  PaintControls(DC);
+}
+
+void TWinControl::PaintControls(plat::HDC DC) {
+  // Without a GDI service the DC is only a token: there is nothing to draw on.
+  plat::Gdi* gdi = plat::CurrentServices().gdi;
+  if (!DC || !gdi) return;
+  std::vector<TControl*> list = controls_;
+  for (TControl* c : list) {
+    if (dynamic_cast<TWinControl*>(c) || !c->Visible()) continue;
+    const int saved = gdi->SaveDC(DC);
+    try {
+      c->PaintControl(DC);
+    } catch (...) {
+      if (saved) gdi->RestoreDC(DC, saved);
+      throw;
+    }
+    if (saved) gdi->RestoreDC(DC, saved);
+  }
 }
 
 void TWinControl::DefaultHandler(TMessage& Message) {
@@ -493,7 +517,7 @@ void TCustomControl::WMPaint(TMessage& Message) {
   plat::PAINTSTRUCT ps{};
   paintDC_ = plat::Windows().BeginPaint(handle_, &ps);
   try {
-    Paint();
+    PaintWindow(paintDC_);
   } catch (...) {
     paintDC_ = nullptr;
     plat::Windows().EndPaint(handle_, &ps);

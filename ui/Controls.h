@@ -105,6 +105,9 @@ class TControl : public TComponent {
   virtual void VisibleChanged() {}
   virtual void DoContextPopup(TMessage& Message);
   virtual void Resize();
+  // A control without a window of its own draws itself here, on its parent's device context (parent
+  // client coordinates) while the parent paints. The DC's state is restored afterwards.
+  virtual void PaintControl(plat::HDC) {}
 
   TWinControl* parent_ = nullptr;
   int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
@@ -158,6 +161,9 @@ class TWinControl : public TControl {
   void WndProc(TMessage& Message) override;
   void DefaultHandler(TMessage& Message) override;
   virtual void Paint() {}
+  // The whole paint of the window on the paint DC: Paint, then the children without windows.
+  virtual void PaintWindow(plat::HDC DC);
+  void PaintControls(plat::HDC DC);
   virtual void WMPaint(TMessage& Message);
   // Brings the window's existence and visibility in line with Visible and the parent.
   virtual void UpdateShowing();

@@ -58,6 +58,8 @@ TModalLoopHook SetModalLoopHook(TModalLoopHook Hook);
 
 // A message dialog: captioned with the application's title, the text above one "OK" button (which both
 // Enter and Escape press), no icon, centred on the screen. Made at run time, not from a description.
+// It is sized to the text as the dialog font measures it (lines longer than most of the screen wrap
+// between words), with the button centred below; its face is the button-face colour.
 class TMessageForm : public TModalForm {
   DS_CLASS_NAME(TMessageForm)
  public:
@@ -67,7 +69,12 @@ class TMessageForm : public TModalForm {
   TLabel* Message() const { return message_; }
   TButton* OkButton() const { return ok_; }
 
+ protected:
+  void PaintWindow(plat::HDC DC) override;
+  void CreateWnd() override;
+
  private:
+  bool frameAdded_ = false;
   TLabel* message_ = nullptr;
   TButton* ok_ = nullptr;
 };

@@ -6,46 +6,10 @@
 #include <unordered_map>
 
 #include "platform/System.h"
+#include "platform/Windows.h"
 #include "platform/soft/SoftGdiInternal.h"
 
 namespace plat::soft {
-
-struct SoftGdiState {
-  SoftOptions opt;
-  std::unordered_map<const void*, std::unique_ptr<GdiObject>> objects;
-  std::vector<GdiObject*> stock;  // by stock index
-  SBitmap* defaultBitmap = nullptr;
-  SBitmap* ownScreen = nullptr;
-  SBitmap* screen = nullptr;
-  SIcon* appIcon = nullptr;
-
-  template <typename T>
-  T* Add(std::unique_ptr<T> obj) {
-    T* p = obj.get();
-    objects.emplace(p, std::move(obj));
-    return p;
-  }
-  template <typename T>
-  T* Get(const void* h) const {
-    if (!h) return nullptr;
-    auto it = objects.find(h);
-    if (it == objects.end()) return nullptr;
-    return dynamic_cast<T*>(it->second.get());
-  }
-  bool IsSelected(const GdiObject* o) const {
-    for (auto& kv : objects) {
-      const SDC* dc = dynamic_cast<const SDC*>(kv.second.get());
-      if (!dc) continue;
-      auto uses = [o](const DCAttrs& a) {
-        return a.bitmap == o || a.brush == o || a.pen == o || a.palette == o;
-      };
-      if (uses(dc->a)) return true;
-      for (const DCAttrs& s : dc->saved)
-        if (uses(s)) return true;
-    }
-    return o == screen;
-  }
-};
 
 namespace {
 
@@ -156,6 +120,8 @@ void PageTransform(const DCAttrs& a, int logPixels, double& sx, double& sy, doub
   sy = py * a.playSy;
   ox = (a.viewportOrg.x - a.windowOrg.x * px) * a.playSx + a.playOx;
   oy = (a.viewportOrg.y - a.windowOrg.y * py) * a.playSy + a.playOy;
+  ox += a.dcOrg.x;
+  oy += a.dcOrg.y;
 }
 
 constexpr int kLogPixels = 96;
@@ -355,6 +321,11 @@ SoftGdi::SoftGdi(const SoftOptions& options) : s_(std::make_unique<SoftGdiState>
   pal->entries.insert(pal->entries.end(), ht.begin() + 246, ht.end());
   pal->stock = true;
   s_->stock[DEFAULT_PALETTE] = s_->Add(std::move(pal));
+  for (int idx : {SYSTEM_FONT, DEFAULT_GUI_FONT}) {
+    auto f = std::make_unique<SFont>();
+    f->stock = true;
+    s_->stock[idx] = s_->Add(std::move(f));
+  }
   auto mono = NewBitmap(1, 1, 1, true);
   mono->mono = true;
   ApplyDefaultFormat(*mono, s_->opt.screenBitCount);
@@ -439,6 +410,7 @@ HDC SoftGdi::CreateCompatibleDC(HDC dc) {
   d->a.brush = static_cast<SBrush*>(s_->stock[WHITE_BRUSH]);
   d->a.pen = static_cast<SPen*>(s_->stock[BLACK_PEN]);
   d->a.palette = static_cast<SPalette*>(s_->stock[DEFAULT_PALETTE]);
+  d->a.font = static_cast<SFont*>(s_->stock[SYSTEM_FONT]);
   return reinterpret_cast<HDC>(s_->Add(std::move(d)));
 }
 
@@ -449,7 +421,42 @@ BOOL SoftGdi::DeleteDC(HDC dc) {
   return TRUE;
 }
 
-HDC SoftGdi::GetDC(HWND) {
+namespace {
+// Where a window's DC draws: its origin is the window's place on the screen, and it is clipped to the
+// window as its ancestors show it, less the visible children when the window clips them.
+void AttachToWindow(SDC& d, HWND wnd) {
+  WindowSystem* ws = CurrentServices().windows;
+  if (!wnd || !ws || !ws->IsWindow(wnd)) return;
+  RECT r{};
+  if (!ws->GetWindowRect(wnd, &r)) return;
+  d.a.dcOrg = {r.left, r.top};
+  d.clipped = true;
+  const HWND desktop = ws->GetDesktopWindow();
+  RECT vis = r;
+  // Bounded walks: a window tree changing under them must not keep them going.
+  int guard = 0;
+  for (HWND p = ws->GetAncestor(wnd, GA_PARENT); p && p != desktop && guard < 4096;
+       p = ws->GetAncestor(p, GA_PARENT), ++guard) {
+    RECT pr{};
+    if (!ws->GetWindowRect(p, &pr)) break;
+    vis = {std::max(vis.left, pr.left), std::max(vis.top, pr.top), std::min(vis.right, pr.right),
+           std::min(vis.bottom, pr.bottom)};
+  }
+  if (vis.left >= vis.right || vis.top >= vis.bottom) return;
+  d.clip.push_back(vis);
+  if (!(static_cast<DWORD>(ws->GetWindowLongPtr(wnd, GWL_STYLE)) & WS_CLIPCHILDREN)) return;
+  guard = 0;
+  for (HWND c = ws->GetWindow(wnd, GW_CHILD); c && guard < 4096; c = ws->GetWindow(c, GW_HWNDNEXT), ++guard) {
+    RECT cr{};
+    if (!ws->IsWindowVisible(c) || !ws->GetWindowRect(c, &cr)) continue;
+    std::vector<RECT> rest;
+    for (const RECT& piece : d.clip) SubtractRect(piece, cr, rest);
+    d.clip.swap(rest);
+  }
+}
+}  // namespace
+
+HDC SoftGdi::GetDC(HWND wnd) {
   // Every window draws on the screen here; the soft window system has no pixels of its own.
   if (!ScreenBitmap()) return nullptr;
   auto d = std::make_unique<SDC>();
@@ -459,6 +466,8 @@ HDC SoftGdi::GetDC(HWND) {
   d->a.brush = static_cast<SBrush*>(s_->stock[WHITE_BRUSH]);
   d->a.pen = static_cast<SPen*>(s_->stock[BLACK_PEN]);
   d->a.palette = static_cast<SPalette*>(s_->stock[DEFAULT_PALETTE]);
+  d->a.font = static_cast<SFont*>(s_->stock[SYSTEM_FONT]);
+  AttachToWindow(*d, wnd);
   return reinterpret_cast<HDC>(s_->Add(std::move(d)));
 }
 
@@ -551,6 +560,11 @@ HGDIOBJ SoftGdi::SelectObject(HDC dc, HGDIOBJ obj) {
     d->a.pen = p;
     return reinterpret_cast<HGDIOBJ>(old);
   }
+  if (SFont* f = s_->Get<SFont>(obj)) {
+    SFont* old = d->a.font;
+    d->a.font = f;
+    return reinterpret_cast<HGDIOBJ>(old);
+  }
   return nullptr;
 }
 
@@ -566,6 +580,8 @@ HGDIOBJ SoftGdi::GetCurrentObject(HDC dc, UINT type) {
       return reinterpret_cast<HGDIOBJ>(d->a.pen);
     case OBJ_PAL:
       return reinterpret_cast<HGDIOBJ>(d->a.palette);
+    case OBJ_FONT:
+      return reinterpret_cast<HGDIOBJ>(d->a.font);
     default:
       return nullptr;
   }
@@ -1192,8 +1208,12 @@ int SoftGdi::FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
   if (l > r) std::swap(l, r);
   if (t > b) std::swap(t, b);
   const DWORD raw = ColorToRaw(*d->a.bitmap, ResolveColor(d, br->color));
-  for (long y = std::max(0L, t); y < std::min<long>(b, d->a.bitmap->height); ++y)
-    FillSpan(*d->a.bitmap, y, l, r, raw);
+  const auto clampL = [](long v) {
+    return static_cast<LONG>(std::max(-1000000000L, std::min(v, 1000000000L)));
+  };
+  ForEachVisible(*d, RECT{clampL(l), clampL(t), clampL(r), clampL(b)}, [&](const RECT& p) {
+    for (LONG y = p.top; y < p.bottom; ++y) FillSpan(*d->a.bitmap, y, p.left, p.right, raw);
+  });
   return 1;
 }
 
@@ -1630,8 +1650,9 @@ BOOL SoftGdi::PlayEnhMetaFile(HDC dc, HENHMETAFILE emf, const RECT* rect) {
   SEmf* e = s_->Get<SEmf>(emf);
   if (!d || !e || !rect || !d->a.bitmap) return FALSE;
   Mapper m(d->a);
-  const RECT dev{LONG(m.X(rect->left)), LONG(m.Y(rect->top)), LONG(m.X(rect->right)),
-                 LONG(m.Y(rect->bottom))};
+  // The player adds the DC's own mapping (window origin included) again: hand it the rectangle without it.
+  const RECT dev{LONG(m.X(rect->left) - d->a.dcOrg.x), LONG(m.Y(rect->top) - d->a.dcOrg.y),
+                 LONG(m.X(rect->right) - d->a.dcOrg.x), LONG(m.Y(rect->bottom) - d->a.dcOrg.y)};
   PlayEnhMetaFileRecords(*this, dc, e->bytes, dev);
   return TRUE;
 }

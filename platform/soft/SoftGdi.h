@@ -9,6 +9,13 @@
 // COLORONCOLOR (and the two scan modes) take that one pixel. HALFTONE averages, per channel with truncation,
 // all source pixels from floor(i * |ws| / |wd|) up to but excluding ceil((i + 1) * |ws| / |wd|), so it equals
 // COLORONCOLOR when enlarging; it applies to plain copies (SRCCOPY) between colour bitmaps only.
+//
+// A window's DC (GetDC(hwnd), BeginPaint) draws on the screen with its origin at the window's place, clipped
+// to the window within its ancestors and, for WS_CLIPCHILDREN windows, outside their visible children.
+// FillRect, text and the control frames honour that clip; the other calls only the origin.
+//
+// Text uses one built-in fixed-pitch face (both stock fonts): cells of 6 x 13 pixels, ascent 10, printable
+// ASCII; any other byte shows as a hollow box. Glyphs are drawn unscaled at the mapped position.
 #pragma once
 
 #include <memory>
@@ -120,6 +127,15 @@ class SoftGdi : public Gdi {
   BOOL PolyPolygon(HDC dc, const POINT* points, const int* counts, int polygons) override;
   BOOL MoveToEx(HDC dc, int x, int y, POINT* old) override;
   BOOL LineTo(HDC dc, int x, int y) override;
+
+  int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) override;
+  BOOL GetTextExtentPoint32A(HDC dc, const char* text, int count, SIZE* size) override;
+  BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* metrics) override;
+  DWORD GetSysColor(int index) override;
+  HBRUSH GetSysColorBrush(int index) override;
+  BOOL DrawEdge(HDC dc, RECT* rect, UINT edge, UINT flags) override;
+  BOOL DrawFrameControl(HDC dc, RECT* rect, UINT type, UINT state) override;
+  BOOL DrawFocusRect(HDC dc, const RECT* rect) override;
 
   HICON CreateIconFromResourceEx(const BYTE* data, DWORD size, BOOL icon, DWORD version, int cx, int cy,
                                  UINT flags) override;

@@ -2,13 +2,16 @@
 // excepted).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/Gdi.h"
+#include "platform/soft/SoftPlatform.h"
 
 namespace plat::soft {
 
@@ -64,6 +67,11 @@ struct SPen : GdiObject {
   COLORREF color = 0;
 };
 
+// The one built-in bitmap font; the stock fonts are handles onto it.
+struct SFont : GdiObject {
+  SFont() : GdiObject(OBJ_FONT) {}
+};
+
 struct SIcon : GdiObject {
   SIcon() : GdiObject(OBJ_BITMAP + 100) {}  // icons are not GDI objects; the type keeps them apart
   std::unique_ptr<SBitmap> color;           // may be null for a monochrome icon (mask holds both halves)
@@ -85,6 +93,7 @@ struct DCAttrs {
   SBrush* brush = nullptr;
   SPen* pen = nullptr;
   SPalette* palette = nullptr;
+  SFont* font = nullptr;
   int stretchMode = BLACKONWHITE;
   COLORREF textColor = 0x000000;
   COLORREF bkColor = 0xFFFFFF;
@@ -98,6 +107,7 @@ struct DCAttrs {
   SIZE viewportExt{1, 1};
   POINT current{0, 0};
   double playSx = 1, playSy = 1, playOx = 0, playOy = 0;
+  POINT dcOrg{0, 0};  // device origin of a window's DC: the window's place on the screen
 };
 
 struct SDC : GdiObject {
@@ -105,7 +115,99 @@ struct SDC : GdiObject {
   bool screen = false;
   DCAttrs a;
   std::vector<DCAttrs> saved;
+  // A window's DC draws only inside the window (and its ancestors), less its visible children when it
+  // clips them: disjoint device rectangles. Filling, text and control frames honour it.
+  bool clipped = false;
+  std::vector<RECT> clip;
 };
+
+// The soft GDI's objects: every handle is the address of its object.
+struct SoftGdiState {
+  SoftOptions opt;
+  std::unordered_map<const void*, std::unique_ptr<GdiObject>> objects;
+  std::vector<GdiObject*> stock;  // by stock index
+  SBitmap* defaultBitmap = nullptr;
+  SBitmap* ownScreen = nullptr;
+  SBitmap* screen = nullptr;
+  SIcon* appIcon = nullptr;
+  std::vector<SBrush*> sysColorBrushes;  // made on first use, by colour index
+
+  template <typename T>
+  T* Add(std::unique_ptr<T> obj) {
+    T* p = obj.get();
+    objects.emplace(p, std::move(obj));
+    return p;
+  }
+  template <typename T>
+  T* Get(const void* h) const {
+    if (!h) return nullptr;
+    auto it = objects.find(h);
+    if (it == objects.end()) return nullptr;
+    return dynamic_cast<T*>(it->second.get());
+  }
+  bool IsSelected(const GdiObject* o) const {
+    for (auto& kv : objects) {
+      const SDC* dc = dynamic_cast<const SDC*>(kv.second.get());
+      if (!dc) continue;
+      auto uses = [o](const DCAttrs& a) {
+        return a.bitmap == o || a.brush == o || a.pen == o || a.palette == o;
+      };
+      if (uses(dc->a)) return true;
+      for (const DCAttrs& s : dc->saved)
+        if (uses(s)) return true;
+    }
+    return o == screen;
+  }
+};
+
+// ---- clipping (SoftGdiText.cpp) ----
+
+// Calls fn with each part of the device rectangle area that lies on the DC's bitmap and inside its clip
+// (disjoint pieces; none when nothing is visible).
+template <typename Fn>
+void ForEachVisible(const SDC& dc, const RECT& area, Fn fn) {
+  const SBitmap* b = dc.a.bitmap;
+  if (!b) return;
+  RECT a{std::max<LONG>(area.left, 0), std::max<LONG>(area.top, 0), std::min<LONG>(area.right, b->width),
+         std::min<LONG>(area.bottom, b->height)};
+  if (a.left >= a.right || a.top >= a.bottom) return;
+  if (!dc.clipped) {
+    fn(a);
+    return;
+  }
+  for (const RECT& c : dc.clip) {
+    RECT p{std::max(a.left, c.left), std::max(a.top, c.top), std::min(a.right, c.right),
+           std::min(a.bottom, c.bottom)};
+    if (p.left < p.right && p.top < p.bottom) fn(p);
+  }
+}
+// The parts of r not covered by cut (at most four, disjoint), appended to out.
+void SubtractRect(const RECT& r, const RECT& cut, std::vector<RECT>& out);
+
+// ---- the built-in font (SoftFont.cpp) ----
+
+// Every character takes a cell of kFontCellWidth x kFontCellHeight pixels; kFontAscent rows lie above the
+// baseline. A glyph is 5 pixels wide and 9 rows tall, drawn from cell row kGlyphTop: rows 0..6 stand on
+// the baseline, rows 7..8 hang below it.
+constexpr int kFontCellWidth = 6;
+constexpr int kFontCellHeight = 13;
+constexpr int kFontAscent = 10;
+constexpr int kGlyphTop = 3;
+constexpr int kGlyphRows = 9;
+constexpr int kUnderlineRow = 11;
+// Rows of a character's glyph, bit 4 the leftmost column; characters outside 32..126 get a hollow box.
+const std::uint8_t* GlyphRows(unsigned char c);
+
+// One line of laid-out text: its characters and, per character, whether it is underlined (a '&' prefix).
+struct TextLine {
+  std::string chars;
+  std::vector<bool> underline;
+  std::int64_t Width() const { return std::int64_t(chars.size()) * kFontCellWidth; }
+};
+// Splits text into lines as DrawTextA does for this format: CR LF, lone CR and lone LF break lines unless
+// DT_SINGLELINE; DT_WORDBREAK also breaks at spaces where a line would grow wider than maxWidth (a word
+// wider than that stays whole); without DT_NOPREFIX '&' underlines the next character and "&&" is '&'.
+std::vector<TextLine> LayoutText(const char* text, std::size_t size, UINT format, std::int64_t maxWidth);
 
 // ---- pixel helpers (SoftGdiPixels.cpp) ----
 

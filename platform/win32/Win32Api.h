@@ -118,5 +118,8 @@ static_assert(sizeof(plat::ICONINFO) == sizeof(::ICONINFO), "ICONINFO layout");
 static_assert(offsetof(plat::ENHMETAHEADER, bOpenGL) == offsetof(::ENHMETAHEADER, bOpenGL),
               "ENHMETAHEADER layout");
 static_assert(sizeof(plat::METAFILEPICT) == sizeof(::METAFILEPICT), "METAFILEPICT layout");
+static_assert(sizeof(plat::TEXTMETRICA) == sizeof(::TEXTMETRICA), "TEXTMETRICA layout");
+static_assert(offsetof(plat::TEXTMETRICA, tmFirstChar) == offsetof(::TEXTMETRICA, tmFirstChar),
+              "TEXTMETRICA layout");
 
 }  // namespace plat::win32

@@ -238,6 +238,33 @@ HBRUSH Win32Gdi::CreateBrushIndirect(const LOGBRUSH* brush) {
 HPEN Win32Gdi::CreatePen(int style, int width, COLORREF color) {
   return H<HPEN>(::CreatePen(style, width, color));
 }
+// ---- text, system colours and control frames (user32 for all but the gdi32 text calls) ----
+
+int Win32Gdi::DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) {
+  return ::DrawTextA(D(dc), text, count, reinterpret_cast<::RECT*>(rect), format);
+}
+BOOL Win32Gdi::GetTextExtentPoint32A(HDC dc, const char* text, int count, SIZE* size) {
+  return ::GetTextExtentPoint32A(D(dc), text, count, Sz(size));
+}
+BOOL Win32Gdi::GetTextMetricsA(HDC dc, TEXTMETRICA* metrics) {
+  return ::GetTextMetricsA(D(dc), reinterpret_cast<::TEXTMETRICA*>(metrics));
+}
+DWORD Win32Gdi::GetSysColor(int index) {
+  return ::GetSysColor(index);
+}
+HBRUSH Win32Gdi::GetSysColorBrush(int index) {
+  return H<HBRUSH>(::GetSysColorBrush(index));
+}
+BOOL Win32Gdi::DrawEdge(HDC dc, RECT* rect, UINT edge, UINT flags) {
+  return ::DrawEdge(D(dc), reinterpret_cast<::RECT*>(rect), edge, flags);
+}
+BOOL Win32Gdi::DrawFrameControl(HDC dc, RECT* rect, UINT type, UINT state) {
+  return ::DrawFrameControl(D(dc), reinterpret_cast<::RECT*>(rect), type, state);
+}
+BOOL Win32Gdi::DrawFocusRect(HDC dc, const RECT* rect) {
+  return ::DrawFocusRect(D(dc), reinterpret_cast<const ::RECT*>(rect));
+}
+
 int Win32Gdi::FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
   return ::FillRect(D(dc), reinterpret_cast<const ::RECT*>(rect), H<::HBRUSH>(brush));
 }

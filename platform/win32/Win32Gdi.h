@@ -76,6 +76,15 @@ class Win32Gdi final : public Gdi {
   BOOL PolyPolygon(HDC dc, const POINT* points, const int* counts, int polygons) override;
   BOOL MoveToEx(HDC dc, int x, int y, POINT* old) override;
   BOOL LineTo(HDC dc, int x, int y) override;
+
+  int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) override;
+  BOOL GetTextExtentPoint32A(HDC dc, const char* text, int count, SIZE* size) override;
+  BOOL GetTextMetricsA(HDC dc, TEXTMETRICA* metrics) override;
+  DWORD GetSysColor(int index) override;
+  HBRUSH GetSysColorBrush(int index) override;
+  BOOL DrawEdge(HDC dc, RECT* rect, UINT edge, UINT flags) override;
+  BOOL DrawFrameControl(HDC dc, RECT* rect, UINT type, UINT state) override;
+  BOOL DrawFocusRect(HDC dc, const RECT* rect) override;
   HICON CreateIconFromResourceEx(const BYTE* data, DWORD size, BOOL icon, DWORD version, int cx, int cy,
                                  UINT flags) override;
   HICON CreateIconIndirect(const ICONINFO* info) override;
