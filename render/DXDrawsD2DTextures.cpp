@@ -274,14 +274,22 @@ void TDirect3DTexture2::ApplyColorKey() {
 
 namespace {
 
+// Both compare from the end: generated names share their collection path and differ in the index.
 bool SameTextAscii(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
+  for (std::size_t i = a.size(); i-- > 0;) {
     char x = a[i], y = b[i];
     if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
     if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
     if (x != y) return false;
   }
+  return true;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = a.size(); i-- > 0;)
+    if (a[i] != b[i]) return false;
   return true;
 }
 
@@ -328,7 +336,7 @@ int TD2DTextures::Find(const std::string& Name) const {
 
 bool TD2DTextures::CanFindTexture(const TPictureCollectionItem* Item) const {
   for (const TTextureEntry& e : entries_)
-    if (e.Name == Item->Name()) return true;
+    if (SameName(e.Name, Item->Name())) return true;
   return false;
 }
 

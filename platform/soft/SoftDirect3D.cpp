@@ -2,11 +2,13 @@
 // rasteriser for pre-transformed triangles (texture stages, bilinear or point sampling with the four address
 // modes, alpha test, blending). One axis-aligned textured quad on a 32-bit target, the renderer's common
 // case, takes a fast path built from the same setup and arithmetic as the general path, so both give the
-// same pixels.
+// same pixels. The fast path keeps what it works out per quad placement (texel taps, coverage) for the
+// quads it met recently, and the pixels of the last large opaque quad for when it comes again unchanged.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 // DS_SOFT3D_PORTABLE keeps the rasteriser to plain C++ (to check it gives the same pixels).
 #if defined(__SSE2__) && !defined(DS_SOFT3D_PORTABLE)
 #define DS_SOFT3D_SSE2 1
@@ -14,7 +16,11 @@
 #if defined(DS_SOFT3D_SSE2)
 #include <emmintrin.h>
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// Some compilers see their own placeholder operands of the 512-bit intrinsics as uninitialised.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
 #endif
 
@@ -293,6 +299,13 @@ bool IsLinear(DWORD filter) {
   return filter != D3DTFG_POINT && filter != 0;
 }
 
+// The fast path's part of a triangle's setup: its edges and stage 0's planes.
+struct QuadTriangle {
+  Edge edges[3];
+  Plane u, v;
+  bool minify = false;
+};
+
 // Per-triangle setup shared by both paths.
 struct Triangle {
   Edge edges[3];
@@ -315,6 +328,17 @@ Plane MakePlane(const Vertex& a, const Vertex& b, const Vertex& c, double qa, do
   return p;
 }
 
+// A stage's texture coordinate planes and whether the texture is minified there.
+void StagePlanes(const Vertex& a, const Vertex& b, const Vertex& c, DWORD set, double det, const Sampler& sm,
+                 Plane& u, Plane& v, bool& minify) {
+  u = MakePlane(a, b, c, a.u[set], b.u[set], c.u[set], det);
+  v = MakePlane(a, b, c, a.v[set], b.v[set], c.v[set], det);
+  if (sm.surface) {
+    const double area = std::fabs(u.dqdx * v.dqdy - u.dqdy * v.dqdx) * double(sm.w) * double(sm.h);
+    minify = area > 1.0;
+  }
+}
+
 Edge MakeEdge(const Vertex& i, const Vertex& j) {
   Edge e;
   e.xi = i.fx;
@@ -331,30 +355,48 @@ struct Tap {
   int f;
 };
 
+// An inclusive range of texture columns.
+struct ColumnRange {
+  std::uint32_t low, high;
+};
+
 struct SpanColumns {
   std::vector<Tap> taps;
   std::vector<std::uint32_t> col0, col1;  // texture column of each tap pair
   std::vector<std::uint16_t> weights;     // per column and channel the pair (256 - f, f)
   bool filtered = false;
-  bool contiguous = false;         // unfiltered and stepping one texel per pixel: a plain source run
-  int minIndex = 0, maxIndex = 0;  // texture columns the taps reach
-  // Texture columns reached from the row's start to each column, and from each column to the row's end:
-  // the first triangle's spans start the row, the second's end it.
-  std::vector<std::uint32_t> headLow, headHigh, tailLow, tailHigh;
+  bool contiguous = false;  // unfiltered and stepping one texel per pixel: a plain source run
+  // The texture columns the taps reach, as few ranges: a column wrapped in from the far edge stays apart
+  // from the body, so the vertical pass does not run across the padding between them.
+  std::vector<ColumnRange> ranges;
   // Per column: whether it and the next three read consecutive column pairs (c, c + 1), (c + 1, c + 2) ...
   std::vector<std::uint8_t> consecutive;
-  bool prepared = false;  // weights, column ranges and runs made
+  // The same for eight columns, and the weights of each group of eight columns from the first, even columns'
+  // before odd ones' (as the 512-bit pass takes them).
+  std::vector<std::uint8_t> consecutive8;
+  std::vector<std::uint16_t> weights8;
 };
 
-// What only the filtered passes use, made on the first filtered span: the weights, and the texture columns
-// reached from either end of the row.
+// Sorted texture columns gathered into ranges; gaps up to kRangeGap columns are cheaper to run through.
+void MakeRanges(std::vector<std::uint32_t>& columns, std::vector<ColumnRange>& out) {
+  constexpr std::uint32_t kRangeGap = 16;
+  constexpr std::size_t kMaxRanges = 8;
+  out.clear();
+  if (columns.empty()) return;
+  std::sort(columns.begin(), columns.end());
+  for (std::uint32_t c : columns) {
+    if (!out.empty() && c <= out.back().high + kRangeGap)
+      out.back().high = std::max(out.back().high, c);
+    else
+      out.push_back({c, c});
+  }
+  if (out.size() > kMaxRanges) out = {{out.front().low, out.back().high}};
+}
+
+// What only the filtered passes use: the weights, the column ranges and the runs of consecutive columns.
 void PrepareFiltered(SpanColumns& c) {
   const std::size_t cols = c.taps.size();
   c.weights.resize(8 * cols);
-  c.headLow.resize(cols);
-  c.headHigh.resize(cols);
-  c.tailLow.resize(cols);
-  c.tailHigh.resize(cols);
   for (std::size_t i = 0; i < cols; ++i) {
     const std::uint16_t f = std::uint16_t(c.taps[i].f);
     for (std::size_t ch = 0; ch < 4; ++ch) {
@@ -362,18 +404,9 @@ void PrepareFiltered(SpanColumns& c) {
       c.weights[8 * i + 2 * ch + 1] = f;
     }
   }
-  std::uint32_t headLow = ~std::uint32_t(0), headHigh = 0, tailLow = ~std::uint32_t(0), tailHigh = 0;
-  for (std::size_t n = 0; n < cols; ++n) {
-    const std::size_t i = n, j = cols - 1 - n;
-    headLow = std::min({headLow, c.col0[i], c.col1[i]});
-    headHigh = std::max({headHigh, c.col0[i], c.col1[i]});
-    tailLow = std::min({tailLow, c.col0[j], c.col1[j]});
-    tailHigh = std::max({tailHigh, c.col0[j], c.col1[j]});
-    c.headLow[i] = headLow;
-    c.headHigh[i] = headHigh;
-    c.tailLow[j] = tailLow;
-    c.tailHigh[j] = tailHigh;
-  }
+  std::vector<std::uint32_t> all(c.col0);
+  all.insert(all.end(), c.col1.begin(), c.col1.end());
+  MakeRanges(all, c.ranges);
   c.consecutive.assign(cols, 0);
   for (std::size_t i = 0; i + 4 <= cols; ++i) {
     bool run = true;
@@ -381,8 +414,68 @@ void PrepareFiltered(SpanColumns& c) {
       run = run && c.col0[i + k] == c.col0[i] + k && c.col1[i + k] == c.col0[i] + k + 1;
     c.consecutive[i] = run;
   }
-  c.prepared = true;
+  c.consecutive8.assign(cols, 0);
+  for (std::size_t i = 0; i + 8 <= cols; ++i)
+    c.consecutive8[i] = c.consecutive[i] && c.consecutive[i + 4] && c.col0[i + 4] == c.col0[i] + 4;
+  c.weights8.resize(8 * (cols / 8 * 8));
+  for (std::size_t g = 0; g + 8 <= cols; g += 8)
+    for (std::size_t k = 0; k < 8; ++k)
+      std::copy_n(&c.weights[8 * (g + k)], 8, &c.weights8[8 * g + 32 * (k & 1) + 8 * (k >> 1)]);
 }
+
+// Two sorted lists of ranges as one (overlapping and touching ranges joined).
+void UniteRanges(const std::vector<ColumnRange>& a, const std::vector<ColumnRange>& b,
+                 std::vector<ColumnRange>& out) {
+  out.clear();
+  std::size_t i = 0, j = 0;
+  while (i < a.size() || j < b.size()) {
+    const ColumnRange r = j >= b.size() || (i < a.size() && a[i].low <= b[j].low) ? a[i++] : b[j++];
+    if (!out.empty() && r.low <= out.back().high + 1)
+      out.back().high = std::max(out.back().high, r.high);
+    else
+      out.push_back(r);
+  }
+}
+
+// Everything about a quad's pixels that depends only on its placement relative to the pixel grid: the
+// texel taps of every column and row and where the diagonal splits each row. Quads that differ by whole
+// pixels only (a sprite drawn at another place) evaluate the same plane expressions on the same offsets,
+// so they share one layout. The key is compared byte for byte.
+struct QuadKey {
+  double uq0[2], udx[2], uoff[2];  // per triangle: u plane's value, x slope and first column's x offset
+  double vq0[2], vdy[2], voff[2];  // v plane's value, y slope and first row's y offset
+  std::int64_t diagDx, diagDy, diagX, diagY;  // diagonal edge relative to the first pixel, 1/256 pixel
+  std::uint64_t pitch;
+  std::int32_t texW, texH, cols, rows;
+  std::uint32_t addrU, addrV;
+  std::uint32_t linear, diagInclusive;
+};
+
+struct QuadLayout {
+  QuadKey key;
+  std::uint64_t lastUse = 0;
+  bool valid = false;
+  bool sameColumns = false;  // both triangles read the same column taps (columns[0])
+  SpanColumns columns[2];
+  std::vector<Tap> rowTaps[2];      // per row and triangle
+  std::vector<std::int32_t> split;  // per row: the first column (from the quad's left) of the second triangle
+  // Whether every row reads one texture row through the same unfiltered columns, for both triangles; then
+  // rowStarts holds each row's byte offset.
+  bool plainRows = false;
+  std::vector<std::size_t> rowStarts;
+};
+
+// The last large opaque quad's pixels: drawn again from the same, unchanged texture with the same layout
+// and output masks, it comes out the same, so it is copied instead (the wallpaper, every frame).
+struct QuadResult {
+  bool valid = false;
+  const SurfaceImpl* texture = nullptr;
+  std::uint64_t version = 0;
+  QuadKey key;
+  DWORD set = 0, keep = 0;
+  std::vector<std::uint8_t> pixels;  // the quad's rows one after another
+};
+constexpr std::size_t kCachedQuadPixels = 4096;  // smaller quads are cheaper to draw than to keep
 
 // How the fast path turns a texel into the source colour, and how it lands on the target.
 struct FastShade {
@@ -488,16 +581,100 @@ bool HasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2") != 0;
   return has;
 }
+
+// The vertical and horizontal passes again with 512-bit vectors, where the processor has them (checked at
+// run time, with the operating system's support for their registers).
+bool HasAvx512() {
+  static const bool has = __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+                          __builtin_cpu_supports("avx512vl") != 0;
+  return has;
+}
+
+[[gnu::target("avx512f,avx512bw")]] std::size_t VerticalLanesAvx512(const std::uint8_t* r0,
+                                                                    const std::uint8_t* r1,
+                                                                    const std::uint8_t* ahead,
+                                                                    std::uint16_t* out, std::size_t bytes,
+                                                                    int fy) {
+  const __m512i m0 = _mm512_set1_epi16(std::int16_t(256 - fy)), m1 = _mm512_set1_epi16(std::int16_t(fy));
+  const __m512i bias = _mm512_set1_epi16(std::int16_t(-32768));
+  std::size_t j = 0;
+  for (; j + 32 <= bytes; j += 32) {
+    if ((j & 63) == 0) Prefetch(ahead + j);
+    const __m512i a = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r0 + j)));
+    const __m512i b = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(r1 + j)));
+    const __m512i v = _mm512_add_epi16(_mm512_mullo_epi16(a, m0), _mm512_mullo_epi16(b, m1));
+    _mm512_storeu_si512(out + j, _mm512_xor_si512(v, bias));
+  }
+  return j;
+}
+
+// One pixel's column sums interleaved with its second column's.
+[[gnu::target("avx512f,avx512bw,avx512vl")]] inline __m128i PairAvx512(const std::uint16_t* sums,
+                                                                       std::uint32_t c0, std::uint32_t c1) {
+  return _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums + 4 * std::size_t(c0))),
+                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sums + 4 * std::size_t(c1))));
+}
+
+// Eight pixels at a time: one 128-bit lane per pixel, even pixels in one register and odd ones in the
+// other; packing the pair keeps the pixels in order. run8 flags groups of eight consecutive columns; w8,
+// where given, holds the weights of each group already in that order.
+[[gnu::target("avx512f,avx512bw,avx512vl")]] std::size_t HorizontalLanesAvx512(
+    const std::uint16_t* sums, const std::uint32_t* c0, const std::uint32_t* c1, const std::uint8_t* run8,
+    const std::uint16_t* w, const std::uint16_t* w8, std::size_t n, std::uint8_t* out, DWORD set,
+    DWORD keep) {
+  const __m512i round = _mm512_set1_epi32(32768 * 256 + 32768);
+  const __m256i setv = _mm256_set1_epi32(int(set)), keepv = _mm256_set1_epi32(int(keep));
+  const __m512i even = _mm512_set_epi64(13, 12, 9, 8, 5, 4, 1, 0),
+                odd = _mm512_set_epi64(15, 14, 11, 10, 7, 6, 3, 2);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    __m512i we, wo;
+    if (w8) {
+      we = _mm512_loadu_si512(w8 + 8 * i);
+      wo = _mm512_loadu_si512(w8 + 8 * i + 32);
+    } else {
+      const __m512i w0 = _mm512_loadu_si512(w + 8 * i), w1 = _mm512_loadu_si512(w + 8 * i + 32);
+      we = _mm512_permutex2var_epi64(w0, even, w1);  // weights of pixels 0, 2, 4, 6
+      wo = _mm512_permutex2var_epi64(w0, odd, w1);   // 1, 3, 5, 7
+    }
+    __m512i x, y;
+    if (run8[i]) {
+      // Columns c .. c + 8 lie side by side: two loads, one column apart, interleave into the pairs.
+      const std::uint16_t* at = sums + 4 * std::size_t(c0[i]);
+      const __m512i a = _mm512_loadu_si512(at), b = _mm512_loadu_si512(at + 4);
+      x = _mm512_unpacklo_epi16(a, b);
+      y = _mm512_unpackhi_epi16(a, b);
+    } else {
+      x = _mm512_castsi128_si512(PairAvx512(sums, c0[i], c1[i]));
+      y = _mm512_castsi128_si512(PairAvx512(sums, c0[i + 1], c1[i + 1]));
+      x = _mm512_inserti32x4(x, PairAvx512(sums, c0[i + 2], c1[i + 2]), 1);
+      y = _mm512_inserti32x4(y, PairAvx512(sums, c0[i + 3], c1[i + 3]), 1);
+      x = _mm512_inserti32x4(x, PairAvx512(sums, c0[i + 4], c1[i + 4]), 2);
+      y = _mm512_inserti32x4(y, PairAvx512(sums, c0[i + 5], c1[i + 5]), 2);
+      x = _mm512_inserti32x4(x, PairAvx512(sums, c0[i + 6], c1[i + 6]), 3);
+      y = _mm512_inserti32x4(y, PairAvx512(sums, c0[i + 7], c1[i + 7]), 3);
+    }
+    x = _mm512_srli_epi32(_mm512_add_epi32(_mm512_madd_epi16(x, we), round), 16);
+    y = _mm512_srli_epi32(_mm512_add_epi32(_mm512_madd_epi16(y, wo), round), 16);
+    // Every value is a byte already: narrowing the words keeps them exactly.
+    const __m256i v = _mm512_cvtepi16_epi8(_mm512_packs_epi32(x, y));
+    // (v | set) & keep in one step.
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i),
+                        _mm256_ternarylogic_epi32(v, setv, keepv, 0xA8));
+  }
+  return i;
+}
 #endif
 
 // ahead: the texture row the next output row is likely to need, fetched meanwhile.
 [[gnu::noinline]] void VerticalLanes(const std::uint8_t* r0, const std::uint8_t* r1,
                                      const std::uint8_t* ahead, std::uint16_t* out, std::size_t bytes, int fy,
-                                     bool wide) {
+                                     int wide) {
   const std::uint16_t w0 = std::uint16_t(256 - fy), w1 = std::uint16_t(fy);
   std::size_t j = 0;
 #if defined(DS_SOFT3D_AVX2)
-  if (wide) j = VerticalLanesAvx2(r0, r1, ahead, out, bytes, fy);
+  if (wide >= 2) j = VerticalLanesAvx512(r0, r1, ahead, out, bytes, fy);
+  if (wide >= 1) j += VerticalLanesAvx2(r0 + j, r1 + j, ahead + j, out + j, bytes - j, fy);
 #else
   (void)wide;
 #endif
@@ -526,7 +703,7 @@ bool HasAvx2() {
 // scratch space for 4 * n lanes.
 [[gnu::noinline]] void HorizontalLanes(const std::uint16_t* sums, const SpanColumns& c, std::size_t first,
                                        std::size_t n, std::uint16_t* a, std::uint16_t* b, std::uint8_t* out,
-                                       DWORD set, DWORD keep, bool wide) {
+                                       DWORD set, DWORD keep, int wide) {
   const std::uint32_t* c0 = c.col0.data() + first;
   const std::uint32_t* c1 = c.col1.data() + first;
   const std::uint16_t* w = c.weights.data() + 8 * first;
@@ -543,7 +720,12 @@ bool HasAvx2() {
   };
   std::size_t i = 0;
 #if defined(DS_SOFT3D_AVX2)
-  if (wide) i = HorizontalLanesAvx2(sums, c0, c1, c.consecutive.data() + first, w, n, out, set, keep);
+  if (wide >= 2)
+    i = HorizontalLanesAvx512(sums, c0, c1, c.consecutive8.data() + first, w,
+                              first % 8 == 0 ? c.weights8.data() + 8 * first : nullptr, n, out, set, keep);
+  if (wide >= 1)
+    i += HorizontalLanesAvx2(sums, c0 + i, c1 + i, c.consecutive.data() + first + i, w + 8 * i, n - i,
+                             out + 4 * i, set, keep);
 #else
   (void)wide;
 #endif
@@ -608,9 +790,86 @@ inline void BlendLanes(const std::uint8_t* src, std::uint8_t* dst, std::size_t p
   }
 }
 
+#if defined(DS_SOFT3D_AVX2)
+// The blend of 16 byte lanes of each pixel pair (BlendLanes' arithmetic), in 256-bit and 512-bit vectors.
+[[gnu::target("avx2")]] inline __m256i BlendLanesAvx2(__m256i s16, __m256i d16) {
+  const __m256i ones = _mm256_set1_epi16(0xFF), half = _mm256_set1_epi16(128);
+  const __m256i a = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(s16, 0xFF), 0xFF);
+  const __m256i t = _mm256_add_epi16(
+      _mm256_add_epi16(_mm256_mullo_epi16(s16, a), _mm256_mullo_epi16(d16, _mm256_xor_si256(a, ones))), half);
+  return _mm256_srli_epi16(_mm256_add_epi16(t, _mm256_srli_epi16(t, 8)), 8);
+}
+
+// The span blend eight pixels at a time; returns how many pixels it did.
 template <bool kTargetAlpha>
-[[gnu::noinline]] void BlendSpan(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+[[gnu::target("avx2")]] std::size_t BlendSpanAvx2(const std::uint8_t* src, std::uint8_t* dst, std::size_t n) {
+  const __m256i zero = _mm256_setzero_si256(), alpha = _mm256_set1_epi32(int(0xFF000000u));
+  const __m256i keep = kTargetAlpha ? _mm256_set1_epi32(-1) : _mm256_set1_epi32(0x00FFFFFF);
   std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+    __m256i* dp = reinterpret_cast<__m256i*>(dst + 4 * i);
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(s, alpha), zero)) == -1) {
+      if (!kTargetAlpha) {
+        const __m256i d = _mm256_loadu_si256(dp);
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(d, alpha), zero)) != -1)
+          _mm256_storeu_si256(dp, _mm256_and_si256(d, keep));
+      }
+      continue;
+    }
+    const __m256i d = _mm256_loadu_si256(dp);
+    // Unpacking and packing both work within 128-bit halves, so the pixels come back in order.
+    const __m256i lo = BlendLanesAvx2(_mm256_unpacklo_epi8(s, zero), _mm256_unpacklo_epi8(d, zero));
+    const __m256i hi = BlendLanesAvx2(_mm256_unpackhi_epi8(s, zero), _mm256_unpackhi_epi8(d, zero));
+    _mm256_storeu_si256(dp, _mm256_and_si256(_mm256_packus_epi16(lo, hi), keep));
+  }
+  return i;
+}
+
+[[gnu::target("avx512f,avx512bw,avx512vl")]] inline __m512i BlendLanesAvx512(__m512i s16, __m512i d16) {
+  const __m512i ones = _mm512_set1_epi16(0xFF), half = _mm512_set1_epi16(128);
+  const __m512i a = _mm512_shufflehi_epi16(_mm512_shufflelo_epi16(s16, 0xFF), 0xFF);
+  const __m512i t = _mm512_add_epi16(
+      _mm512_add_epi16(_mm512_mullo_epi16(s16, a), _mm512_mullo_epi16(d16, _mm512_xor_si512(a, ones))), half);
+  return _mm512_srli_epi16(_mm512_add_epi16(t, _mm512_srli_epi16(t, 8)), 8);
+}
+
+// Sixteen pixels at a time, the last few under a mask (masked-off pixels are neither read nor written).
+template <bool kTargetAlpha>
+[[gnu::target("avx512f,avx512bw,avx512vl")]] void BlendSpanAvx512(const std::uint8_t* src, std::uint8_t* dst,
+                                                                  std::size_t n) {
+  const __m512i zero = _mm512_setzero_si512(), alpha = _mm512_set1_epi32(int(0xFF000000u));
+  const __m512i keep = kTargetAlpha ? _mm512_set1_epi32(-1) : _mm512_set1_epi32(0x00FFFFFF);
+  for (std::size_t i = 0; i < n; i += 16) {
+    const __mmask16 m = n - i >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << (n - i)) - 1);
+    const __m512i s = _mm512_maskz_loadu_epi32(m, src + 4 * i);
+    const __m512i d = _mm512_maskz_loadu_epi32(m, dst + 4 * i);
+    if (_mm512_test_epi32_mask(s, alpha) == 0) {
+      // Fully transparent: the colour stays; only a target without alpha has its unused byte cleared.
+      if (!kTargetAlpha && _mm512_test_epi32_mask(d, alpha) != 0)
+        _mm512_mask_storeu_epi32(dst + 4 * i, m, _mm512_and_si512(d, keep));
+      continue;
+    }
+    // Unpacking and packing both work within 128-bit lanes, so the pixels come back in order.
+    const __m512i lo = BlendLanesAvx512(_mm512_unpacklo_epi8(s, zero), _mm512_unpacklo_epi8(d, zero));
+    const __m512i hi = BlendLanesAvx512(_mm512_unpackhi_epi8(s, zero), _mm512_unpackhi_epi8(d, zero));
+    _mm512_mask_storeu_epi32(dst + 4 * i, m, _mm512_and_si512(_mm512_packus_epi16(lo, hi), keep));
+  }
+}
+#endif
+
+template <bool kTargetAlpha>
+[[gnu::noinline]] void BlendSpan(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, int wide) {
+  std::size_t i = 0;
+#if defined(DS_SOFT3D_AVX2)
+  if (wide >= 2) {
+    BlendSpanAvx512<kTargetAlpha>(src, dst, n);
+    return;
+  }
+  if (wide >= 1) i = BlendSpanAvx2<kTargetAlpha>(src, dst, n);
+#else
+  (void)wide;
+#endif
 #if defined(DS_SOFT3D_SSE2)
   const __m128i zero = _mm_setzero_si128(), alpha = _mm_set1_epi32(int(0xFF000000u));
   const __m128i ones = _mm_set1_epi16(0xFF), half = _mm_set1_epi16(128);
@@ -655,6 +914,31 @@ template <bool kTargetAlpha>
   }
 #endif
   BlendLanes<kTargetAlpha>(src + 4 * i, dst + 4 * i, n - i);
+}
+
+#if defined(DS_SOFT3D_AVX2)
+template <bool kTargetAlpha>
+[[gnu::target("avx512f,avx512bw,avx512vl")]] void BlendRectAvx512(const std::uint8_t* src,
+                                                                  const std::size_t* rowStarts,
+                                                                  std::uint8_t* dst, std::size_t pitch,
+                                                                  std::size_t n, std::size_t rows) {
+  for (std::size_t y = 0; y < rows; ++y, dst += pitch)
+    BlendSpanAvx512<kTargetAlpha>(src + rowStarts[y], dst, n);
+}
+#endif
+
+// A sprite mapped texel for texel: row y of the rectangle blends texels from src + rowStarts[y].
+template <bool kTargetAlpha>
+void BlendRect(const std::uint8_t* src, const std::size_t* rowStarts, std::uint8_t* dst, std::size_t pitch,
+               std::size_t n, std::size_t rows, int wide) {
+#if defined(DS_SOFT3D_AVX2)
+  if (wide >= 2) {
+    BlendRectAvx512<kTargetAlpha>(src, rowStarts, dst, pitch, n, rows);
+    return;
+  }
+#endif
+  for (std::size_t y = 0; y < rows; ++y, dst += pitch)
+    BlendSpan<kTargetAlpha>(src + rowStarts[y], dst, n, wide);
 }
 
 // Asks for the target lines a small quad will blend into before the first is needed: sprites land at
@@ -706,6 +990,9 @@ class DeviceImpl final : public RefCounted<IDirect3DDevice7> {
   void SetupTriangle(const Vertex& a, const Vertex& b, const Vertex& c, double det, int stages, Triangle& t);
   void DrawTriangle(const Vertex* a, const Vertex* b, const Vertex* c, bool odd, int stages);
   bool TryFastQuad(const Vertex* v, int stages);
+  void SetupQuadTriangle(const Vertex& a, const Vertex& b, const Vertex& c, double det, QuadTriangle& t);
+  const QuadLayout& Layout(const QuadTriangle& t1, const QuadTriangle& t2, int xs, int xe, int ys, int ye,
+                           bool linear, bool clipped);
   DWORD Shade(const Triangle& t, double px, double py, int stages, bool& discard);
   void WritePixel(std::uint8_t* p, DWORD src);
 
@@ -719,7 +1006,11 @@ class DeviceImpl final : public RefCounted<IDirect3DDevice7> {
   bool inScene_ = false;
   // Scratch space of the fast path, kept between draws.
   std::vector<Vertex> vertices_;
-  SpanColumns columns_[2];
+  QuadLayout layouts_[16];    // the layouts of recent quads (a frame draws a few sprites many times)
+  QuadLayout clippedLayout_;  // the last quad's that the target's edges cut
+  QuadResult result_;
+  std::uint64_t layoutClock_ = 0;
+  std::vector<ColumnRange> ranges_;
   std::vector<DWORD> texels_;
   std::vector<std::uint16_t> sums_;             // vertical bilinear sums, 4 lanes per texture column
   std::vector<std::uint16_t> lanesA_, lanesB_;  // the sums each pixel's two columns contribute
@@ -1021,14 +1312,7 @@ void DeviceImpl::SetupTriangle(const Vertex& a, const Vertex& b, const Vertex& c
   t.maxY = std::max({a.y, b.y, c.y});
   for (int s = 0; s < stages; ++s) {
     const DWORD set = std::min<DWORD>(tss_[s][D3DTSS_TEXCOORDINDEX] & 0xFFFF, D3DMAXTEXTURESTAGES - 1);
-    t.u[s] = MakePlane(a, b, c, a.u[set], b.u[set], c.u[set], det);
-    t.v[s] = MakePlane(a, b, c, a.v[set], b.v[set], c.v[set], det);
-    const Sampler& sm = samplers_[s];
-    if (sm.surface) {
-      const double area =
-          std::fabs(t.u[s].dqdx * t.v[s].dqdy - t.u[s].dqdy * t.v[s].dqdx) * double(sm.w) * double(sm.h);
-      t.minify[s] = area > 1.0;
-    }
+    StagePlanes(a, b, c, set, det, samplers_[s], t.u[s], t.v[s], t.minify[s]);
   }
   const bool flat = rs_[D3DRENDERSTATE_SHADEMODE] == D3DSHADE_FLAT;
   t.diffuseConst = flat || (a.diffuse == b.diffuse && a.diffuse == c.diffuse);
@@ -1336,69 +1620,31 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
     if (!v[i].valid) return false;
   if (!(v[0].x < v[1].x && v[0].y < v[2].y)) return false;
 
-  // The same two triangles, in the same vertex order, as the general path sets up.
-  Triangle t1, t2;
+  // The same two triangles, in the same vertex order, as the general path sets up (edges and stage 0).
+  QuadTriangle t1, t2;
   {
     const std::int64_t det1 = Det(v[0], v[1], v[2]);
     // Odd strip triangle (v1, v2, v3): winding order (v2, v1, v3), clockwise here.
     const std::int64_t det2 = Det(v[2], v[1], v[3]);
     if (det1 <= 0 || det2 <= 0) return false;
-    SetupTriangle(v[0], v[1], v[2], double(det1) / (kSubpixel * kSubpixel), 1, t1);
-    SetupTriangle(v[2], v[1], v[3], double(det2) / (kSubpixel * kSubpixel), 1, t2);
+    SetupQuadTriangle(v[0], v[1], v[2], double(det1) / (kSubpixel * kSubpixel), t1);
+    SetupQuadTriangle(v[2], v[1], v[3], double(det2) / (kSubpixel * kSubpixel), t2);
   }
-  if (t1.u[0].dqdy != 0 || t1.v[0].dqdx != 0 || t2.u[0].dqdy != 0 || t2.v[0].dqdx != 0) return false;
-  if (t1.minify[0] != t2.minify[0]) return false;
+  if (t1.u.dqdy != 0 || t1.v.dqdx != 0 || t2.u.dqdy != 0 || t2.v.dqdx != 0) return false;
+  if (t1.minify != t2.minify) return false;
 
   SurfaceImpl& target = *target_;
-  const int xs = int(std::max(0.0, std::ceil(v[0].x))),
-            xe = int(std::min(double(target.width), std::ceil(v[1].x)));
-  const int ys = int(std::max(0.0, std::ceil(v[0].y))),
-            ye = int(std::min(double(target.height), std::ceil(v[2].y)));
+  const double left = std::ceil(v[0].x), right = std::ceil(v[1].x);
+  const double top = std::ceil(v[0].y), bottom = std::ceil(v[2].y);
+  const int xs = int(std::max(0.0, left)), xe = int(std::min(double(target.width), right));
+  const int ys = int(std::max(0.0, top)), ye = int(std::min(double(target.height), bottom));
   ++state_->fastDraws;
   if (xs >= xe || ys >= ye) return true;
 
-  // Texel addresses per column (for each triangle) and per row, wrapped once instead of per pixel.
-  auto tap = [linear](std::int64_t t, int n, DWORD mode, std::size_t scale) {
-    bool unused = false;
-    const std::int64_t i0 = linear ? (t >> 8) : ((t + 128) >> 8);
-    Tap r;
-    r.f = linear ? int(t & 255) : 0;
-    r.off0 = std::size_t(WrapIndex(i0, n, mode, unused)) * scale;
-    r.off1 = std::size_t(WrapIndex(i0 + 1, n, mode, unused)) * scale;
-    return r;
-  };
+  const bool clipped = left < 0 || top < 0 || right > double(target.width) || bottom > double(target.height);
+  const QuadLayout& layout = Layout(t1, t2, xs, xe, ys, ye, linear, clipped);
+  const SpanColumns* columns[2] = {&layout.columns[0], &layout.columns[layout.sameColumns ? 0 : 1]};
   const std::size_t cols = std::size_t(xe - xs);
-  SpanColumns* columns[2] = {&columns_[0], &columns_[1]};
-  const Triangle* tris[2] = {&t1, &t2};
-  // The two triangles' u planes are the same function of x when they agree in everything but the row they
-  // are anchored on (their y slope is zero): then so are their column taps.
-  const Plane &pu1 = t1.u[0], &pu2 = t2.u[0];
-  const bool sameColumns =
-      pu1.q0 == pu2.q0 && pu1.dqdx == pu2.dqdx && pu1.xa == pu2.xa && pu1.dqdy == 0 && pu2.dqdy == 0;
-  if (sameColumns) columns[1] = columns[0];
-  for (int k = 0; k < (sameColumns ? 1 : 2); ++k) {
-    SpanColumns& c = *columns[k];
-    c.taps.resize(cols);
-    c.col0.resize(cols);
-    c.col1.resize(cols);
-    c.filtered = false;
-    c.contiguous = true;
-    c.minIndex = sm.w;
-    c.maxIndex = 0;
-    for (int x = xs; x < xe; ++x) {
-      const std::size_t i = std::size_t(x - xs);
-      const Tap t = tap(TexelFixed(tris[k]->u[0], x, ys, sm.w), sm.w, sm.addrU, 4);
-      c.taps[i] = t;
-      c.col0[i] = std::uint32_t(t.off0 / 4);
-      c.col1[i] = std::uint32_t(t.off1 / 4);
-      c.filtered = c.filtered || t.f != 0;
-      c.contiguous = c.contiguous && t.off0 == c.taps[0].off0 + 4 * i;
-      c.minIndex = std::min({c.minIndex, int(c.col0[i]), int(c.col1[i])});
-      c.maxIndex = std::max({c.maxIndex, int(c.col0[i]), int(c.col1[i])});
-    }
-    c.contiguous = c.contiguous && !c.filtered;
-    c.prepared = false;
-  }
   FastShade shade;
   shade.colorMode = colorMode;
   shade.alphaMode = alphaMode;
@@ -1421,37 +1667,53 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
   // Sampled texels: an opaque format's are alpha 255 (the bilinear mean of 255s is 255 too); stored
   // directly they also take the target's alpha rule.
   const DWORD outSet = sm.opaqueMask, outKeep = direct ? keep : 0xFFFFFFFFu;
-  texels_.resize(cols);
-  if (!kBiasedSums) {  // scratch of the portable horizontal pass
+  if (texels_.size() < cols) texels_.resize(cols);
+  if (!kBiasedSums && lanesA_.size() < 4 * cols) {  // scratch of the portable horizontal pass
     lanesA_.resize(4 * cols);
     lanesB_.resize(4 * cols);
   }
   if (sums_.size() < 4 * std::size_t(sm.w)) sums_.resize(4 * std::size_t(sm.w));
-  const Edge& diagonal = t2.edges[0];  // BL -> TR: the shared edge, inclusive for t2
 #if defined(DS_SOFT3D_AVX2)
-  const bool wide = state_->wideVectors && HasAvx2();
+  // 0: the family's common vectors; 1: 256-bit; 2: 512-bit.
+  const int wide = state_->wideVectors && HasAvx2() ? (state_->widestVectors && HasAvx512() ? 2 : 1) : 0;
 #else
-  const bool wide = false;
+  const int wide = 0;
 #endif
   if (cols * std::size_t(ye - ys) <= 16384)
     PrefetchRows(target.Row(ys) + std::size_t(xs) * 4, std::size_t(target.pitch), ye - ys, 4 * cols);
-  Tap lastRow{~std::size_t(0), 0, -1};
-  int lastMin = 0, lastMax = -1;  // texture columns sums_ holds for lastRow
+  if (layout.plainRows && layout.columns[0].contiguous && blendSpans && plainTexel && !sm.opaqueMask) {
+    // Texels 1:1 with pixels: blend straight from the texture, row after row.
+    const std::uint8_t* src = sm.bits + layout.columns[0].taps[0].off0;
+    std::uint8_t* dst = target.Row(ys) + std::size_t(xs) * 4;
+    const std::size_t pitch = std::size_t(target.pitch), rows = std::size_t(ye - ys);
+    if (shade.targetAlpha)
+      BlendRect<true>(src, layout.rowStarts.data(), dst, pitch, cols, rows, wide);
+    else
+      BlendRect<false>(src, layout.rowStarts.data(), dst, pitch, cols, rows, wide);
+    return true;
+  }
+  const std::size_t rows = std::size_t(ye - ys);
+  const bool cacheable = state_->quadResultCache && direct && sm.surface != target_ && !sm.surface->Busy() &&
+                         cols * rows >= kCachedQuadPixels && cols <= ~std::size_t(0) / 4 / rows;
+  if (cacheable && result_.valid && result_.texture == sm.surface && result_.version == sm.surface->version &&
+      result_.set == outSet && result_.keep == outKeep &&
+      std::memcmp(&result_.key, &layout.key, sizeof(QuadKey)) == 0) {
+    for (std::size_t j = 0; j < rows; ++j)
+      std::memcpy(target.Row(ys + int(j)) + std::size_t(xs) * 4, result_.pixels.data() + j * cols * 4,
+                  cols * 4);
+    return true;
+  }
+  // The vertical sums in sums_ hold source rows sumsRow for the columns of the triangles in sumsCover.
+  Tap sumsRow{~std::size_t(0), 0, -1};
+  unsigned sumsCover = 0;
   for (int y = ys; y < ye; ++y) {
-    const Tap rows[2] = {tap(TexelFixed(t1.v[0], xs, y, sm.h), sm.h, sm.addrV, sm.pitch),
-                         tap(TexelFixed(t2.v[0], xs, y, sm.h), sm.h, sm.addrV, sm.pitch)};
-    // Coverage as the general path finds it: the rectangle (exact), split by the diagonal, whose test
-    // changes once along the row.
-    int lo = xs, hi = xe;
-    while (lo < hi) {
-      const int mid = lo + (hi - lo) / 2;
-      if (diagonal.Inside(mid, y))
-        hi = mid;
-      else
-        lo = mid + 1;
-    }
-    const int split = lo;
-    const int bounds[3] = {xs, split, xe};
+    const std::size_t j = std::size_t(y - ys);
+    const Tap rows[2] = {layout.rowTaps[0][j], layout.rowTaps[1][j]};
+    const int split = xs + layout.split[j];
+    // Both triangles reading the same texels make the row one span.
+    const bool joined = columns[0] == columns[1] && rows[0].off0 == rows[1].off0 &&
+                        rows[0].off1 == rows[1].off1 && rows[0].f == rows[1].f;
+    const int bounds[3] = {xs, joined ? xe : split, xe};
     for (int k = 0; k < 2; ++k) {
       const int from = bounds[k], to = bounds[k + 1];
       if (from >= to) continue;
@@ -1474,27 +1736,31 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
           GatherTexels(row, taps, n, out);
         }
       } else {
-        // Vertical sums once per source row pair over the columns the row's spans reach.
-        if (!c.prepared) PrepareFiltered(*columns[k]);
-        const std::uint32_t lowest = k == 0 ? c.headLow[n - 1] : c.tailLow[first];
-        const std::uint32_t highest = k == 0 ? c.headHigh[n - 1] : c.tailHigh[first];
-        const bool sameRow = r.off0 == lastRow.off0 && r.off1 == lastRow.off1 && r.f == lastRow.f;
-        if (!sameRow || int(lowest) < lastMin || int(highest) > lastMax) {
-          int low = int(lowest), high = int(highest);
-          // Covering the other triangle's columns too lets the next span of this row reuse the sums.
-          const Tap& o = rows[1 - k];
-          if (k == 0 && o.off0 == r.off0 && o.off1 == r.off1 && o.f == r.f && split < xe) {
-            low = std::min(low, columns[1]->minIndex);
-            high = std::max(high, columns[1]->maxIndex);
+        // Vertical sums once per source row pair over the texture columns the spans reach.
+        const unsigned bit = columns[k] == columns[0] ? 1u : 2u;
+        const bool sameRow = r.off0 == sumsRow.off0 && r.off1 == sumsRow.off1 && r.f == sumsRow.f;
+        if (!sameRow || !(sumsCover & bit)) {
+          const std::vector<ColumnRange>* ranges = &c.ranges;
+          unsigned cover = bit;
+          // Covering the second triangle's columns too lets its span of this row reuse the sums.
+          const Tap& o = rows[1];
+          if (k == 0 && bit == 1 && columns[1] != columns[0] && split < xe && o.off0 == r.off0 &&
+              o.off1 == r.off1 && o.f == r.f) {
+            UniteRanges(c.ranges, columns[1]->ranges, ranges_);
+            ranges = &ranges_;
+            cover = 3;
+          } else if (k == 0 && columns[1] == columns[0]) {
+            cover = 3;
           }
-          const std::size_t byte = 4 * std::size_t(low);
           const std::size_t next =
               r.off1 + sm.pitch < std::size_t(sm.h) * sm.pitch ? r.off1 + sm.pitch : r.off1;
-          VerticalLanes(sm.bits + r.off0 + byte, sm.bits + r.off1 + byte, sm.bits + next + byte,
-                        sums_.data() + byte, 4 * std::size_t(high - low + 1), r.f, wide);
-          lastRow = r;
-          lastMin = low;
-          lastMax = high;
+          for (const ColumnRange& cr : *ranges) {
+            const std::size_t byte = 4 * std::size_t(cr.low);
+            VerticalLanes(sm.bits + r.off0 + byte, sm.bits + r.off1 + byte, sm.bits + next + byte,
+                          sums_.data() + byte, 4 * std::size_t(cr.high - cr.low + 1), r.f, wide);
+          }
+          sumsCover = sameRow ? sumsCover | cover : cover;
+          sumsRow = r;
         }
         HorizontalLanes(sums_.data(), c, first, n, lanesA_.data(), lanesB_.data(), out, outSet, outKeep,
                         wide);
@@ -1505,16 +1771,167 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
       if (!plainTexel) ModulateSpan(out, n, shade);
       if (blendSpans) {
         if (shade.targetAlpha)
-          BlendSpan<true>(src, dst, n);
+          BlendSpan<true>(src, dst, n, wide);
         else
-          BlendSpan<false>(src, dst, n);
+          BlendSpan<false>(src, dst, n, wide);
       } else {
         std::memmove(dst, src, 4 * n);
         MaskWords(dst, n, 0, keep);
       }
     }
   }
+  if (cacheable) {
+    result_.valid = false;
+    try {
+      result_.pixels.resize(cols * rows * 4);
+    } catch (const std::bad_alloc&) {
+      result_.pixels = std::vector<std::uint8_t>();
+      return true;  // drawn; only not kept
+    }
+    for (std::size_t j = 0; j < rows; ++j)
+      std::memcpy(result_.pixels.data() + j * cols * 4, target.Row(ys + int(j)) + std::size_t(xs) * 4,
+                  cols * 4);
+    result_.valid = true;
+    result_.texture = sm.surface;
+    result_.version = sm.surface->version;
+    result_.key = layout.key;
+    result_.set = outSet;
+    result_.keep = outKeep;
+  }
   return true;
+}
+
+void DeviceImpl::SetupQuadTriangle(const Vertex& a, const Vertex& b, const Vertex& c, double det,
+                                   QuadTriangle& t) {
+  t.edges[0] = MakeEdge(a, b);
+  t.edges[1] = MakeEdge(b, c);
+  t.edges[2] = MakeEdge(c, a);
+  StagePlanes(a, b, c, 0, det, samplers_[0], t.u, t.v, t.minify);
+}
+
+// The layout of a quad at (xs, ys) .. (xe, ye): found among the recent ones, else made in the least
+// recently used slot.
+const QuadLayout& DeviceImpl::Layout(const QuadTriangle& t1, const QuadTriangle& t2, int xs, int xe, int ys,
+                                     int ye, bool linear, bool clipped) {
+  const Sampler& sm = samplers_[0];
+  const QuadTriangle* tris[2] = {&t1, &t2};
+  const Edge& diagonal = t2.edges[0];  // BL -> TR: the shared edge, inclusive for t2
+  QuadKey key;
+  std::memset(&key, 0, sizeof(key));  // compared byte for byte, padding included
+  for (int k = 0; k < 2; ++k) {
+    key.uq0[k] = tris[k]->u.q0;
+    key.udx[k] = tris[k]->u.dqdx;
+    key.uoff[k] = double(xs) - tris[k]->u.xa;
+    key.vq0[k] = tris[k]->v.q0;
+    key.vdy[k] = tris[k]->v.dqdy;
+    key.voff[k] = double(ys) - tris[k]->v.ya;
+  }
+  key.diagDx = diagonal.dx;
+  key.diagDy = diagonal.dy;
+  key.diagX = std::int64_t(xs) * 256 - diagonal.xi;
+  key.diagY = std::int64_t(ys) * 256 - diagonal.yi;
+  key.pitch = sm.pitch;
+  key.texW = sm.w;
+  key.texH = sm.h;
+  key.cols = xe - xs;
+  key.rows = ye - ys;
+  key.addrU = sm.addrU;
+  key.addrV = sm.addrV;
+  key.linear = linear;
+  key.diagInclusive = diagonal.inclusive;
+  auto same = [&key](const QuadLayout& l) {
+    return l.valid && l.key.cols == key.cols && l.key.rows == key.rows &&
+           std::memcmp(&l.key, &key, sizeof(key)) == 0;
+  };
+  ++layoutClock_;
+  QuadLayout* slot = &clippedLayout_;
+  if (clipped) {
+    // A quad cut by the target's edges seldom comes again the same: it is kept apart, so it does not
+    // push out the layouts that are used every frame.
+    if (same(clippedLayout_)) return clippedLayout_;
+  } else {
+    slot = &layouts_[0];
+    for (QuadLayout& l : layouts_) {
+      if (same(l)) {
+        l.lastUse = layoutClock_;
+        return l;
+      }
+      if (!l.valid || (slot->valid && l.lastUse < slot->lastUse)) slot = &l;
+    }
+  }
+  QuadLayout& l = *slot;
+  l.valid = false;  // until every table is made (making them may run out of memory)
+
+  // Texel addresses per column (for each triangle) and per row, wrapped once instead of per pixel.
+  auto tap = [linear](std::int64_t t, int n, DWORD mode, std::size_t scale) {
+    bool unused = false;
+    const std::int64_t i0 = linear ? (t >> 8) : ((t + 128) >> 8);
+    Tap r;
+    r.f = linear ? int(t & 255) : 0;
+    r.off0 = std::size_t(WrapIndex(i0, n, mode, unused)) * scale;
+    r.off1 = std::size_t(WrapIndex(i0 + 1, n, mode, unused)) * scale;
+    return r;
+  };
+  const std::size_t cols = std::size_t(xe - xs), rows = std::size_t(ye - ys);
+  // The two triangles' u planes are the same function of x when they agree in everything but the row they
+  // are anchored on (their y slope is zero): then so are their column taps.
+  const Plane &pu1 = t1.u, &pu2 = t2.u;
+  l.sameColumns =
+      pu1.q0 == pu2.q0 && pu1.dqdx == pu2.dqdx && pu1.xa == pu2.xa && pu1.dqdy == 0 && pu2.dqdy == 0;
+  for (int k = 0; k < (l.sameColumns ? 1 : 2); ++k) {
+    SpanColumns& c = l.columns[k];
+    c.taps.resize(cols);
+    c.col0.resize(cols);
+    c.col1.resize(cols);
+    c.filtered = false;
+    c.contiguous = true;
+    for (int x = xs; x < xe; ++x) {
+      const std::size_t i = std::size_t(x - xs);
+      const Tap t = tap(TexelFixed(tris[k]->u, x, ys, sm.w), sm.w, sm.addrU, 4);
+      c.taps[i] = t;
+      c.col0[i] = std::uint32_t(t.off0 / 4);
+      c.col1[i] = std::uint32_t(t.off1 / 4);
+      c.filtered = c.filtered || t.f != 0;
+      c.contiguous = c.contiguous && t.off0 == c.taps[0].off0 + 4 * i;
+    }
+    c.contiguous = c.contiguous && !c.filtered;
+  }
+  for (int k = 0; k < 2; ++k) {
+    l.rowTaps[k].resize(rows);
+    for (int y = ys; y < ye; ++y)
+      l.rowTaps[k][std::size_t(y - ys)] = tap(TexelFixed(tris[k]->v, xs, y, sm.h), sm.h, sm.addrV, sm.pitch);
+  }
+  // Coverage as the general path finds it: the rectangle (exact), split by the diagonal, whose test
+  // changes once along each row.
+  l.split.resize(rows);
+  for (int y = ys; y < ye; ++y) {
+    int lo = xs, hi = xe;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (diagonal.Inside(mid, y))
+        hi = mid;
+      else
+        lo = mid + 1;
+    }
+    l.split[std::size_t(y - ys)] = lo - xs;
+  }
+  l.plainRows = l.sameColumns && !l.columns[0].filtered;
+  l.rowStarts.resize(rows);
+  for (std::size_t j = 0; j < rows; ++j) {
+    const Tap &a = l.rowTaps[0][j], &b = l.rowTaps[1][j];
+    l.plainRows = l.plainRows && a.f == 0 && b.f == 0 && a.off0 == b.off0;
+    l.rowStarts[j] = a.off0;
+  }
+  // A row filtered in either direction needs the filtered pass's tables.
+  bool filteredRows = false;
+  for (int k = 0; k < 2; ++k)
+    for (const Tap& r : l.rowTaps[k]) filteredRows = filteredRows || r.f != 0;
+  for (int k = 0; k < (l.sameColumns ? 1 : 2); ++k)
+    if (l.columns[k].filtered || filteredRows) PrepareFiltered(l.columns[k]);
+  l.key = key;
+  l.lastUse = layoutClock_;
+  l.valid = true;
+  return l;
 }
 
 HRESULT DeviceImpl::DrawPrimitive(D3DPRIMITIVETYPE type, DWORD fvf, const void* vertices, DWORD count,

@@ -681,6 +681,12 @@ void SoftDirectDraw::SetFastPathEnabled(bool enabled) {
 void SoftDirectDraw::SetWideVectorsEnabled(bool enabled) {
   s_->wideVectors = enabled;
 }
+void SoftDirectDraw::SetWidestVectorsEnabled(bool enabled) {
+  s_->widestVectors = enabled;
+}
+void SoftDirectDraw::SetQuadResultCacheEnabled(bool enabled) {
+  s_->quadResultCache = enabled;
+}
 std::uint64_t SoftDirectDraw::FastPathDraws() const {
   return s_->fastDraws;
 }

@@ -99,6 +99,11 @@ class SoftDirectDraw : public DirectDrawSystem {
   void SetFastPathEnabled(bool enabled);
   // Off: the fast path keeps to the vector width every processor of the family has (same pixels).
   void SetWideVectorsEnabled(bool enabled);
+  // Off: wide vectors stay at 256 bits even where the processor has 512-bit ones (same pixels).
+  void SetWidestVectorsEnabled(bool enabled);
+  // Off: an opaque quad drawn again from an unchanged texture is worked out again instead of being copied
+  // from the device's copy of its last result (same pixels).
+  void SetQuadResultCacheEnabled(bool enabled);
   std::uint64_t FastPathDraws() const;
   std::uint64_t GeneralPathDraws() const;
   std::uint64_t DrawPrimitiveCalls() const;

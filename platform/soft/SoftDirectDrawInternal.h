@@ -120,7 +120,9 @@ struct State {
   CountedFault surfaceFault, restoreFault, deviceFault, drawFault;
 
   bool fastPath = true;
-  bool wideVectors = true;  // the quad fast path may use the processor's widest vector unit
+  bool wideVectors = true;      // the quad fast path may use the processor's wide vector units
+  bool widestVectors = true;    // ... up to 512 bits where there are such
+  bool quadResultCache = true;  // a large opaque quad drawn again unchanged is copied from its last result
   std::uint64_t fastDraws = 0, generalDraws = 0, vblankWaits = 0, primaryBlits = 0, drawCalls = 0;
 
   std::vector<SurfaceImpl*> surfaces;  // every live surface
@@ -244,7 +246,13 @@ class SurfaceImpl final : public RefCounted<IDirectDrawSurface7> {
   const std::uint8_t* Row(int y) const { return bits + std::size_t(y) * std::size_t(pitch); }
   const PALETTEENTRY* Palette() const;
   bool Busy() const { return lockCount > 0 || dc != nullptr; }
-  void Touch() { ++version; }
+  // A new content version, never given to any surface before (so a surface made at a freed one's address
+  // cannot pass for it).
+  void Touch() { version = NextVersion(); }
+  static std::uint64_t NextVersion() {
+    static std::uint64_t last = 0;
+    return ++last;
+  }
   // The pixels as 0xAARRGGBB words (alpha 255 for formats without alpha), remade when the pixels changed.
   const std::uint32_t* ArgbPixels();
 
@@ -266,7 +274,7 @@ class SurfaceImpl final : public RefCounted<IDirectDrawSurface7> {
   PaletteImpl* palette = nullptr;
   std::vector<SurfaceImpl*> attached;
   std::size_t videoBytes = 0;
-  std::uint64_t version = 1;
+  std::uint64_t version = NextVersion();
 
  private:
   ~SurfaceImpl() override;

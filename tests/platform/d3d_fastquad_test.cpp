@@ -1,6 +1,7 @@
 // The soft 3D device's quick way through the renderer's quad gives the same pixels as its general
 // rasteriser: sprites mapped texel for texel, stretched backgrounds, textures without alpha, targets with
 // and without alpha, and spans of every length around the vector block sizes.
+#include <cmath>
 #include <random>
 #include <string>
 
@@ -39,6 +40,23 @@ class D3DFastQuad : public DDrawFixture {
   void TearDown() override {
     soft().SetFastPathEnabled(true);
     soft().SetWideVectorsEnabled(true);
+    soft().SetWidestVectorsEnabled(true);
+    soft().SetQuadResultCacheEnabled(true);
+  }
+
+  // The fast path's vector widths, widest first: as wide as the processor goes, at most 256 bits, and the
+  // family's common 128 bits (a processor without the wider units uses the next one down). Each width works
+  // every quad out itself: none is copied from an earlier draw's result.
+  template <class F>
+  void ForEachVectorWidth(F&& f) {
+    soft().SetQuadResultCacheEnabled(false);
+    const bool settings[3][2] = {{true, true}, {true, false}, {false, false}};
+    for (const auto& w : settings) {
+      soft().SetWideVectorsEnabled(w[0]);
+      soft().SetWidestVectorsEnabled(w[1]);
+      f(std::string(w[1] ? "widest" : (w[0] ? "256-bit" : "128-bit")) + " vectors: ");
+      if (HasFatalFailure()) return;
+    }
   }
 
   // The renderer's sprite state: texel colour times diffuse, alpha blended by source alpha.
@@ -216,6 +234,285 @@ TEST_F(D3DFastQuad, MirroredAndMagnifiedSpritesMatchGeneralPath) {
       dev_->SetTexture(0, nullptr);
       if (HasFatalFailure()) return;
     }
+}
+
+// ---- Every vector width, and quads of any placement ----
+
+TEST_F(D3DFastQuad, EveryVectorWidthMatchesGeneralPath) {
+  ForEachVectorWidth([&](const std::string& what) {
+    SpriteState();
+    SpritesOfEveryWidth(plain_, 0xFFFFFFFFu, true);
+    SpritesOfEveryWidth(alpha_, 0x80FFFFFFu, true);
+    if (HasFatalFailure()) return;
+    OpaqueState();
+    const int tw = 128, th = 64;
+    std::vector<std::uint32_t> texels(std::size_t(tw * th));
+    for (std::uint32_t& t : texels) t = std::uint32_t(rng_());
+    dev_->SetTexture(0, MakeTexture(tw, th, texels, false));
+    // The wallpaper's case: the left column wraps into the padding at the texture's far edge.
+    ExpectSamePixels(plain_, Quad(0, 0, float(W), float(H), 0x00FFFFFFu, 0, 0, 77.0f / tw, 61.0f / th),
+                     what + "background");
+    dev_->SetTexture(0, nullptr);
+  });
+}
+
+// Stretched and shrunk quads at fractional places, partly outside the target, with mirrored and repeated
+// texture coordinates and every address mode the fast path takes.
+TEST_F(D3DFastQuad, RandomStretchedQuadsMatchGeneralPath) {
+  std::uniform_real_distribution<float> place(-30.0f, float(W) + 10.0f), size(1.0f, 90.0f),
+      coord(-1.5f, 2.5f);
+  const DWORD modes[] = {D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_CLAMP};
+  ForEachVectorWidth([&](const std::string& what) {
+    for (int round = 0; round < 40; ++round) {
+      if (round % 2)
+        SpriteState();
+      else
+        OpaqueState();
+      dev_->SetTextureStageState(0, D3DTSS_ADDRESSU, modes[rng_() % 3]);
+      dev_->SetTextureStageState(0, D3DTSS_ADDRESSV, modes[rng_() % 3]);
+      const int tw = 1 << (rng_() % 7), th = 1 << (rng_() % 7);
+      dev_->SetTexture(0, MakeTexture(tw, th, SpriteTexels(tw, th), round % 3 != 0));
+      const float x = std::round(place(rng_) * 4) / 4, y = std::round(place(rng_) * 4) / 4;
+      const float w = std::round(size(rng_) * 8) / 8, h = std::round(size(rng_) * 8) / 8;
+      const float u0 = coord(rng_), v0 = coord(rng_), u1 = coord(rng_), v1 = coord(rng_);
+      ExpectSamePixels(round % 4 < 2 ? plain_ : alpha_, Quad(x, y, x + w, y + h, 0xFFFFFFFFu, u0, v0, u1, v1),
+                       what + "round " + std::to_string(round));
+      dev_->SetTexture(0, nullptr);
+      if (HasFatalFailure()) return;
+    }
+    dev_->SetTextureStageState(0, D3DTSS_ADDRESS, D3DTADDRESS_WRAP);
+  });
+}
+
+// A quad drawn again elsewhere reuses what was worked out for it; a sub-pixel shift must not.
+TEST_F(D3DFastQuad, SpriteRedrawnAtOtherPlacesMatchesGeneralPath) {
+  SpriteState();
+  const int tw = 32, th = 32;
+  dev_->SetTexture(0, MakeTexture(tw, th, SpriteTexels(tw, th), true));
+  const float places[][2] = {{10, 10}, {30, 20}, {10.25f, 10}, {10, 10.5f}, {-5, 40}, {60, 50}, {10, 10}};
+  for (const auto& p : places) {
+    ExpectSamePixels(alpha_,
+                     Quad(p[0], p[1], p[0] + 21, p[1] + 17, 0xFFFFFFFFu, 0, 0, 21.0f / tw, 17.0f / th),
+                     "at " + std::to_string(p[0]) + "," + std::to_string(p[1]));
+    if (HasFatalFailure()) return;
+  }
+  dev_->SetTexture(0, nullptr);
+}
+
+// More different quads than the device remembers, twice over: forgotten ones are worked out again.
+TEST_F(D3DFastQuad, ManyDifferentQuadsInTurnMatchGeneralPath) {
+  OpaqueState();
+  const int tw = 64, th = 64;
+  std::vector<std::uint32_t> texels(std::size_t(tw * th));
+  for (std::uint32_t& t : texels) t = std::uint32_t(rng_());
+  dev_->SetTexture(0, MakeTexture(tw, th, texels, false));
+  for (int pass = 0; pass < 2; ++pass)
+    for (int k = 1; k <= 24; ++k) {
+      ExpectSamePixels(plain_, Quad(3, 2, float(3 + 2 * k), float(2 + k), 0x00FFFFFFu, 0, 0, 0.5f, 0.25f),
+                       "quad " + std::to_string(k));
+      if (HasFatalFailure()) return;
+    }
+  dev_->SetTexture(0, nullptr);
+}
+
+// ---- A large opaque quad drawn again ----
+
+class D3DFastQuadRepeat : public D3DFastQuad {
+ protected:
+  static constexpr int TW = 128, TH = 64;
+  std::vector<std::uint32_t> RandomTexels() {
+    std::vector<std::uint32_t> texels(std::size_t(TW * TH));
+    for (std::uint32_t& t : texels) t = std::uint32_t(rng_());
+    return texels;
+  }
+  // The wallpaper's draw: the whole target, filtered both ways.
+  void ExpectBackgroundMatches(const std::string& what) {
+    ExpectSamePixels(plain_, Quad(0, 0, float(W), float(H), 0x00FFFFFFu, 0, 0, 77.0f / TW, 61.0f / TH), what);
+  }
+};
+
+TEST_F(D3DFastQuadRepeat, SameQuadDrawnAgainMatchesGeneralPath) {
+  OpaqueState();
+  dev_->SetTexture(0, MakeTexture(TW, TH, RandomTexels(), false));
+  for (int i = 0; i < 3; ++i) {
+    ExpectBackgroundMatches("draw " + std::to_string(i));
+    if (HasFatalFailure()) return;
+  }
+  dev_->SetTexture(0, nullptr);
+}
+
+TEST_F(D3DFastQuadRepeat, TexelWrittenThroughLockShowsInNextDraw) {
+  OpaqueState();
+  IDirectDrawSurface7* tex = MakeTexture(TW, TH, RandomTexels(), false);
+  dev_->SetTexture(0, tex);
+  ExpectBackgroundMatches("before");
+  Set(tex, 40, 30, 0x00123456u);
+  ExpectBackgroundMatches("after one texel changed");
+  dev_->SetTexture(0, nullptr);
+}
+
+TEST_F(D3DFastQuadRepeat, TextureFilledByBlitShowsInNextDraw) {
+  OpaqueState();
+  IDirectDrawSurface7* tex = MakeTexture(TW, TH, RandomTexels(), false);
+  dev_->SetTexture(0, tex);
+  ExpectBackgroundMatches("before");
+  const RECT r{10, 10, 50, 40};
+  FillRaw(tex, 0x00ABCDEFu, &r);
+  ExpectBackgroundMatches("after the fill");
+  dev_->SetTexture(0, nullptr);
+}
+
+// A texture made where a released one was is another texture, however alike.
+TEST_F(D3DFastQuadRepeat, NewTextureOfSameSizeIsDrawnAfresh) {
+  OpaqueState();
+  for (int round = 0; round < 3; ++round) {
+    const DDPIXELFORMAT pf = Xrgb8888();
+    IDirectDrawSurface7* tex = nullptr;
+    ASSERT_EQ(DD_OK, Create(TW, TH, DDSCAPS_TEXTURE, &pf, &tex));
+    const std::vector<std::uint32_t> texels = RandomTexels();
+    for (int i = 0; i < TW * TH; ++i) Set(tex, i % TW, i / TW, texels[std::size_t(i)]);
+    dev_->SetTexture(0, tex);
+    ExpectBackgroundMatches("texture " + std::to_string(round));
+    dev_->SetTexture(0, nullptr);
+    tex->Release();
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(D3DFastQuadRepeat, SameQuadWithOtherTextureOrPlaceMatchesGeneralPath) {
+  OpaqueState();
+  IDirectDrawSurface7* a = MakeTexture(TW, TH, RandomTexels(), false);
+  IDirectDrawSurface7* b = MakeTexture(TW, TH, RandomTexels(), false);
+  dev_->SetTexture(0, a);
+  ExpectBackgroundMatches("first texture");
+  dev_->SetTexture(0, b);
+  ExpectBackgroundMatches("second texture");
+  // Moved by whole pixels, the quad has the same layout; the copy must land at the new place.
+  ExpectSamePixels(plain_, Quad(3, 2, float(W + 3), float(H + 2), 0x00FFFFFFu, 0, 0, 77.0f / TW, 61.0f / TH),
+                   "moved");
+  dev_->SetTexture(0, nullptr);
+}
+
+// Frames as the program draws them: the wallpaper (after the first frame copied from the device's last
+// result), then sprites, again and again, onto the same target. Between frames the target may be changed by
+// other means; the next wallpaper must cover that too.
+class D3DFastQuadFrames : public D3DFastQuadRepeat {
+ protected:
+  enum class Between { kNothing, kLockedWrite, kColourFill, kGeneralDraw, kOtherTarget };
+
+  void SetUp() override {
+    D3DFastQuadRepeat::SetUp();
+    wallpaper_ = MakeTexture(TW, TH, RandomTexels(), false);
+    sprite_ = MakeTexture(16, 16, SpriteTexels(16, 16), true);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) {
+        const std::uint32_t bg = std::uint32_t(rng_());
+        Set(plain_[0], x, y, bg);
+        Set(plain_[1], x, y, bg);
+      }
+  }
+  // The quad drawn the quick way onto plain_[0] and the general way onto plain_[1].
+  void DrawOnBoth(const std::vector<D3DTLVERTEX>& q, D3DPRIMITIVETYPE type = D3DPT_TRIANGLESTRIP) {
+    for (int k = 0; k < 2; ++k) {
+      soft().SetFastPathEnabled(k == 0);
+      ASSERT_EQ(D3D_OK, dev_->SetRenderTarget(plain_[k], 0));
+      ASSERT_EQ(D3D_OK, dev_->DrawPrimitive(type, D3DFVF_TLVERTEX, q.data(), DWORD(q.size()), 0));
+    }
+    soft().SetFastPathEnabled(true);
+  }
+  void Frame() {
+    OpaqueState();
+    dev_->SetTexture(0, wallpaper_);
+    DrawOnBoth(Quad(0, 0, float(W), float(H), 0x00FFFFFFu, 0, 0, 77.0f / TW, 61.0f / TH));
+    SpriteState();
+    dev_->SetTexture(0, sprite_);
+    for (int i = 0; i < 12; ++i) {
+      const float x = float(int(rng_() % (W + 16)) - 12), y = float(int(rng_() % (H + 16)) - 12);
+      DrawOnBoth(Quad(x, y, x + 11, y + 13, 0xFFFFFFFFu, 0, 0, 11.0f / 16, 13.0f / 16));
+    }
+    dev_->SetTexture(0, nullptr);
+  }
+  void Change(Between what) {
+    switch (what) {
+      case Between::kNothing:
+        break;
+      case Between::kLockedWrite:
+        for (IDirectDrawSurface7* t : plain_)
+          Set(t, 1 + int(rng_() % (W - 2)), 1 + int(rng_() % (H - 2)), 0x00FF00FFu);
+        break;
+      case Between::kColourFill: {
+        const RECT r{5, 7, 30, 22};
+        for (IDirectDrawSurface7* t : plain_) FillRaw(t, 0x00102030u, &r);
+        break;
+      }
+      case Between::kGeneralDraw: {
+        // An untextured triangle: the general path draws it on both targets.
+        dev_->SetTexture(0, nullptr);
+        OpaqueState();
+        const std::vector<D3DTLVERTEX> tri = {{10, 10, 0, 1, 0xFF00FF00u, 0, 0, 0},
+                                              {60, 20, 0, 1, 0xFF00FF00u, 0, 0, 0},
+                                              {20, 50, 0, 1, 0xFF00FF00u, 0, 0, 0}};
+        dev_->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_NONE);
+        DrawOnBoth(tri, D3DPT_TRIANGLELIST);
+        dev_->SetRenderState(D3DRENDERSTATE_CULLMODE, D3DCULL_CCW);
+        break;
+      }
+      case Between::kOtherTarget:
+        // Quick draws elsewhere leave this target as it was.
+        SpriteState();
+        dev_->SetTexture(0, sprite_);
+        ASSERT_EQ(D3D_OK, dev_->SetRenderTarget(alpha_[0], 0));
+        {
+          const std::vector<D3DTLVERTEX> q = Quad(4, 4, 15, 17, 0xFFFFFFFFu, 0, 0, 11.0f / 16, 13.0f / 16);
+          ASSERT_EQ(D3D_OK, dev_->DrawPrimitive(D3DPT_TRIANGLESTRIP, D3DFVF_TLVERTEX, q.data(), 4, 0));
+        }
+        dev_->SetTexture(0, nullptr);
+        break;
+    }
+  }
+  // Compared after the last frame: whatever any frame left wrong shows there, as nothing is read between.
+  void ExpectSameFrames(Between between, const std::string& what) {
+    for (int frame = 0; frame < 6; ++frame) {
+      if (frame > 0) Change(between);
+      Frame();
+      if (HasFatalFailure()) return;
+    }
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        ASSERT_EQ(Get(plain_[1], x, y), Get(plain_[0], x, y)) << what << ", pixel " << x << "," << y;
+  }
+
+  IDirectDrawSurface7* wallpaper_ = nullptr;
+  IDirectDrawSurface7* sprite_ = nullptr;
+};
+
+TEST_F(D3DFastQuadFrames, FramesMatchGeneralPath) {
+  ExpectSameFrames(Between::kNothing, "frames");
+}
+
+TEST_F(D3DFastQuadFrames, PixelWrittenThroughLockBetweenFramesIsCovered) {
+  ExpectSameFrames(Between::kLockedWrite, "locked write");
+}
+
+TEST_F(D3DFastQuadFrames, ColourFillBetweenFramesIsCovered) {
+  ExpectSameFrames(Between::kColourFill, "colour fill");
+}
+
+TEST_F(D3DFastQuadFrames, GeneralDrawBetweenFramesIsCovered) {
+  ExpectSameFrames(Between::kGeneralDraw, "general draw");
+}
+
+TEST_F(D3DFastQuadFrames, DrawsOnAnotherTargetBetweenFramesChangeNothing) {
+  ExpectSameFrames(Between::kOtherTarget, "other target");
+}
+
+TEST_F(D3DFastQuadRepeat, WithoutResultCacheSamePixels) {
+  soft().SetQuadResultCacheEnabled(false);
+  OpaqueState();
+  dev_->SetTexture(0, MakeTexture(TW, TH, RandomTexels(), false));
+  ExpectBackgroundMatches("first");
+  ExpectBackgroundMatches("second");
+  dev_->SetTexture(0, nullptr);
 }
 
 // ---- Blend arithmetic against an independent statement ----
