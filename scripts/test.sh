@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds the debug and the sanitizer configurations, runs every test in both, gives
-# each fuzz target a short run over its committed corpus, then cross-builds the Windows programs and runs the
-# whole suite under wine (scripts/install-cross.sh installs what that needs).
+# each fuzz target a short run over its committed corpus, then cross-builds the Windows programs, runs the
+# whole suite under wine (scripts/install-cross.sh installs what that needs) and checks the real program end
+# to end (scripts/e2e-windows.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -15,3 +16,5 @@ echo "== fuzz smoke run"
 bash scripts/fuzz.sh smoke
 echo "== Windows build and tests under wine"
 bash scripts/test-windows.sh debug
+echo "== Windows program end to end under wine"
+bash scripts/e2e-windows.sh debug

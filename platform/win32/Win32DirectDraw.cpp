@@ -78,6 +78,30 @@ class DescArg {
   bool old_ = false;
 };
 
+// Wine marks its ntdll with an export of its own.
+bool RunsUnderWine() {
+  static const bool wine = [] {
+    ::HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+  }();
+  return wine;
+}
+
+// A hidden top-level window without children, made once and kept for the life of the process (DirectDraw
+// objects may refer to their window until they are released).
+::HWND RenderWindowStandIn() {
+  static const ::HWND window = [] {
+    ::WNDCLASSA wc{};
+    wc.lpfnWndProc = &::DefWindowProcA;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "DesktopSnowRenderWindow";
+    ::RegisterClassA(&wc);
+    return ::CreateWindowExA(WS_EX_TOOLWINDOW, wc.lpszClassName, "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                             wc.hInstance, nullptr);
+  }();
+  return window;
+}
+
 // Wrappers by the real object they stand for.
 std::unordered_map<void*, plat::IUnknown*>& Wrappers() {
   static std::unordered_map<void*, plat::IUnknown*> map;
@@ -164,13 +188,32 @@ class Win32Clipper final : public Wrapper<IDirectDrawClipper, ::IDirectDrawClipp
   HRESULT QueryInterface(REFIID iid, void** out) override {
     return Answer(iid, out, {&IID_IDirectDrawClipper});
   }
-  HRESULT SetHWnd(DWORD flags, HWND window) override { return real_->SetHWnd(flags, H<::HWND>(window)); }
+  HRESULT SetHWnd(DWORD flags, HWND window) override {
+    ::HWND w = H<::HWND>(window);
+    ::HWND given = w;
+    // Under Wine a clipper on a child window makes that window an OpenGL drawable whose output, GDI's
+    // included, never reaches the X display. So the real clipper gets the child's top-level window, and
+    // primary-surface blits clipped to the child are done here with GDI (Win32Surface::Blt).
+    if (w && RunsUnderWine() && IsChildWindow(w)) {
+      if (::HWND root = ::GetAncestor(w, GA_ROOT)) w = root;
+    }
+    const HRESULT hr = real_->SetHWnd(flags, w);
+    if (SUCCEEDED(hr)) child_ = w != given ? given : nullptr;
+    return hr;
+  }
   HRESULT GetHWnd(HWND* window) override {
     ::HWND w = nullptr;
     const HRESULT hr = real_->GetHWnd(&w);
-    if (window) *window = H<HWND>(w);
+    if (window) *window = H<HWND>(child_ && w ? child_ : w);
     return hr;
   }
+  // The child window this clipper stands for when the real one clips to its top-level window instead.
+  ::HWND child() const { return child_; }
+
+  static bool IsChildWindow(::HWND w) { return (::GetWindowLongA(w, GWL_STYLE) & WS_CHILD) != 0; }
+
+ private:
+  ::HWND child_ = nullptr;
 };
 
 // ---- palette ----
@@ -212,6 +255,9 @@ class Win32Surface final : public Wrapper<IDirectDrawSurface7, ::IDirectDrawSurf
   HRESULT Blt(const RECT* dstRect, IDirectDrawSurface7* src, const RECT* srcRect, DWORD flags,
               DDBLTFX* fx) override {
     if (src && !Unwrap<Win32Surface>(src)) return DDERR_INVALIDPARAMS;
+    ::HWND child = nullptr;
+    if (src && dstRect && srcRect && IsClippedToChild(&child))
+      return PresentToChild(child, *dstRect, Unwrap<Win32Surface>(src), *srcRect);
     return real_->Blt(reinterpret_cast<::RECT*>(const_cast<RECT*>(dstRect)), Unwrap<Win32Surface>(src),
                       reinterpret_cast<::RECT*>(const_cast<RECT*>(srcRect)), flags,
                       reinterpret_cast<::DDBLTFX*>(fx));
@@ -258,6 +304,7 @@ class Win32Surface final : public Wrapper<IDirectDrawSurface7, ::IDirectDrawSurf
   }
   HRESULT Unlock(RECT* rect) override { return real_->Unlock(reinterpret_cast<::RECT*>(rect)); }
   HRESULT IsLost() override { return real_->IsLost(); }
+
   HRESULT Restore() override { return real_->Restore(); }
   HRESULT AddAttachedSurface(IDirectDrawSurface7* attach) override {
     ::IDirectDrawSurface7* s = Unwrap<Win32Surface>(attach);
@@ -275,6 +322,43 @@ class Win32Surface final : public Wrapper<IDirectDrawSurface7, ::IDirectDrawSurf
   HRESULT Flip(IDirectDrawSurface7* target, DWORD flags) override {
     if (target && !Unwrap<Win32Surface>(target)) return DDERR_INVALIDPARAMS;
     return real_->Flip(Unwrap<Win32Surface>(target), flags);
+  }
+
+ private:
+  // Wine (8) presents a windowed primary-surface blit through OpenGL on the clipper's window, and OpenGL
+  // output in a child window never reaches the X display, so a frame blitted for the drawing surface (a child
+  // of its form) would stay invisible. There the blit is done with GDI into the child's own device context
+  // instead: the same pixels, at the same screen place, clipped to the same window (see Win32Clipper).
+  bool IsClippedToChild(::HWND* child) {
+    if (!RunsUnderWine()) return false;
+    ::DDSCAPS2 caps{};
+    if (FAILED(real_->GetCaps(&caps)) || !(caps.dwCaps & DDSCAPS_PRIMARYSURFACE)) return false;
+    ::IDirectDrawClipper* clipper = nullptr;
+    if (FAILED(real_->GetClipper(&clipper)) || !clipper) return false;
+    auto it = Wrappers().find(clipper);
+    clipper->Release();
+    const auto* wrapper = it != Wrappers().end() ? dynamic_cast<Win32Clipper*>(it->second) : nullptr;
+    if (!wrapper || !wrapper->child() || !::IsWindow(wrapper->child())) return false;
+    *child = wrapper->child();
+    return true;
+  }
+  static HRESULT PresentToChild(::HWND child, const RECT& dst, ::IDirectDrawSurface7* src,
+                                const RECT& srcRect) {
+    ::POINT origin{0, 0};
+    ::ClientToScreen(child, &origin);
+    ::HDC from = nullptr;
+    HRESULT hr = src->GetDC(&from);
+    if (FAILED(hr)) return hr;
+    hr = DDERR_GENERIC;
+    if (::HDC to = ::GetDC(child)) {
+      if (::StretchBlt(to, dst.left - origin.x, dst.top - origin.y, dst.right - dst.left,
+                       dst.bottom - dst.top, from, srcRect.left, srcRect.top, srcRect.right - srcRect.left,
+                       srcRect.bottom - srcRect.top, SRCCOPY))
+        hr = DD_OK;
+      ::ReleaseDC(child, to);
+    }
+    src->ReleaseDC(from);
+    return hr;
   }
 };
 
@@ -419,7 +503,15 @@ class Win32DirectDraw final : public Wrapper<IDirectDraw7, ::IDirectDraw7> {
     return real_->GetCaps(reinterpret_cast<::DDCAPS*>(driverCaps), reinterpret_cast<::DDCAPS*>(helCaps));
   }
   HRESULT SetCooperativeLevel(HWND window, DWORD flags) override {
-    return real_->SetCooperativeLevel(H<::HWND>(window), flags);
+    ::HWND w = H<::HWND>(window);
+    // Under Wine the window of a windowed (normal) cooperative level becomes the OpenGL drawable Direct3D
+    // renders through, and a drawable on a window with child windows (the form holds the drawing surface) is
+    // kept off the X display, together with everything GDI draws into the window and its children. Frames
+    // reach the screen through the clipper's window (Win32Surface::Blt), so the OpenGL drawable can live on
+    // a hidden window of its own.
+    if (w && flags == DDSCL_NORMAL && RunsUnderWine())
+      if (::HWND standIn = RenderWindowStandIn()) w = standIn;
+    return real_->SetCooperativeLevel(w, flags);
   }
   HRESULT CreateSurface(DDSURFACEDESC2* desc, IDirectDrawSurface7** out, IUnknown* outer) override {
     if (!out || outer) return DDERR_INVALIDPARAMS;
