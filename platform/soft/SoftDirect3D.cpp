@@ -16,11 +16,15 @@
 #if defined(DS_SOFT3D_SSE2)
 #include <emmintrin.h>
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-// Some compilers see their own placeholder operands of the 512-bit intrinsics as uninitialised.
+#if !defined(__clang__)
+// GCC sees its own placeholder operands of the 512-bit intrinsics as uninitialised.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #endif
 #endif
 
