@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <unordered_map>
 
 #include "platform/System.h"
@@ -1052,7 +1053,9 @@ int SoftGdi::StretchDIBits(HDC dc, int x, int y, int w, int h, int xs, int ys, i
   ctx.stretchMode = d->a.stretchMode;
   ctx.monoByBackground = false;
   StretchBits(*d->a.bitmap, dx0, dy0, dx1 - dx0, dy1 - dy0, &view, xs, sy, ws, hs, rop, ctx);
-  return hs < 0 ? -hs : hs;
+  // A source height of INT_MIN has no positive counterpart; a metafile record can carry it.
+  const std::int64_t lines = hs < 0 ? -std::int64_t(hs) : hs;
+  return int(std::min<std::int64_t>(lines, std::numeric_limits<int>::max()));
 }
 
 int SoftGdi::SetDIBitsToDevice(HDC dc, int x, int y, DWORD w, DWORD h, int xs, int ys, UINT startScan,
