@@ -4,6 +4,8 @@
 // through the accessors below and never includes an operating-system header.
 #pragma once
 
+#include <memory>
+
 #include "platform/Types.h"
 
 namespace plat {
@@ -45,6 +47,32 @@ class ScopedServices {
 
  private:
   Services saved_;
+};
+
+// A backend's whole set of services, owned and installed for the object's lifetime. The backend makes them
+// in the order of the arguments (the system service first: the others report failures through its last-error
+// code). On destruction each is withdrawn and freed newest first while the older ones are still installed (a
+// service's clean-up may use another), then the previous set is restored.
+class OwnedServices {
+ public:
+  OwnedServices(std::unique_ptr<System> system, std::unique_ptr<Clock> clock,
+                std::unique_ptr<Registry> registry, std::unique_ptr<WindowSystem> windows,
+                std::unique_ptr<Gdi> gdi, std::unique_ptr<DirectDrawSystem> ddraw);
+  ~OwnedServices();
+  OwnedServices(const OwnedServices&) = delete;
+  OwnedServices& operator=(const OwnedServices&) = delete;
+
+  const Services& services() const { return services_; }
+
+ private:
+  std::unique_ptr<System> system_;
+  std::unique_ptr<Clock> clock_;
+  std::unique_ptr<Registry> registry_;
+  std::unique_ptr<WindowSystem> windows_;
+  std::unique_ptr<Gdi> gdi_;
+  std::unique_ptr<DirectDrawSystem> ddraw_;
+  Services services_;
+  std::unique_ptr<ScopedServices> installed_;
 };
 
 }  // namespace plat

@@ -15,7 +15,6 @@ class SoftSystem;
 class SoftGdi;
 class SoftDirectDraw;
 
-
 struct SoftOptions {
   int screenWidth = 1280;
   int screenHeight = 720;
@@ -30,7 +29,7 @@ class SoftPlatform {
   SoftPlatform(const SoftPlatform&) = delete;
   SoftPlatform& operator=(const SoftPlatform&) = delete;
 
-  const Services& services() const { return services_; }
+  const Services& services() const { return owned_->services(); }
   SoftWindowSystem& windows() { return *windows_; }
   SoftRegistry& registry() { return *registry_; }
   SoftClock& clock() { return *clock_; }
@@ -39,14 +38,14 @@ class SoftPlatform {
   SoftDirectDraw& ddraw() { return *ddraw_; }
 
  private:
-  std::unique_ptr<SoftSystem> system_;
-  std::unique_ptr<SoftClock> clock_;
-  std::unique_ptr<SoftRegistry> registry_;
-  std::unique_ptr<SoftWindowSystem> windows_;
-  std::unique_ptr<SoftGdi> gdi_;
-  std::unique_ptr<SoftDirectDraw> ddraw_;
-  Services services_;
-  std::unique_ptr<ScopedServices> installed_;
+  // The concrete services, for the accessors; owned_ owns and installs them.
+  SoftSystem* system_ = nullptr;
+  SoftClock* clock_ = nullptr;
+  SoftRegistry* registry_ = nullptr;
+  SoftWindowSystem* windows_ = nullptr;
+  SoftGdi* gdi_ = nullptr;
+  SoftDirectDraw* ddraw_ = nullptr;
+  std::unique_ptr<OwnedServices> owned_;
 };
 
 }  // namespace plat::soft

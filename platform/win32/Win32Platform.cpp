@@ -11,39 +11,21 @@
 namespace plat::win32 {
 
 Win32Platform::Win32Platform() {
-  system_ = std::make_unique<Win32System>();
-  clock_ = std::make_unique<Win32Clock>();
-  registry_ = std::make_unique<Win32Registry>();
-  windows_ = std::make_unique<Win32WindowSystem>();
-  gdi_ = std::make_unique<Win32Gdi>();
-  ddraw_ = std::make_unique<Win32DirectDrawSystem>();
-  services_.system = system_.get();
-  services_.clock = clock_.get();
-  services_.registry = registry_.get();
-  services_.windows = windows_.get();
-  services_.gdi = gdi_.get();
-  services_.ddraw = ddraw_.get();
+  // Made one after the other in this order (the system service first); OwnedServices says why.
+  auto system = std::make_unique<Win32System>();
+  auto clock = std::make_unique<Win32Clock>();
+  auto registry = std::make_unique<Win32Registry>();
+  auto windows = std::make_unique<Win32WindowSystem>();
+  auto gdi = std::make_unique<Win32Gdi>();
+  auto ddraw = std::make_unique<Win32DirectDrawSystem>();
   // The frame timer reads the multimedia clock; its default resolution on some systems is 10 ms or worse.
   ::timeBeginPeriod(1);
-  installed_ = std::make_unique<ScopedServices>(services_);
+  owned_ = std::make_unique<OwnedServices>(std::move(system), std::move(clock), std::move(registry),
+                                           std::move(windows), std::move(gdi), std::move(ddraw));
 }
 
-// Withdraws each service before it goes, newest first, while the older ones are still installed.
 Win32Platform::~Win32Platform() {
-  Services& current = CurrentServices();
-  current.ddraw = nullptr;
-  ddraw_.reset();
-  current.gdi = nullptr;
-  gdi_.reset();
-  current.windows = nullptr;
-  windows_.reset();
-  current.registry = nullptr;
-  registry_.reset();
-  current.clock = nullptr;
-  clock_.reset();
-  current.system = nullptr;
-  system_.reset();
-  installed_.reset();
+  owned_.reset();
   ::timeEndPeriod(1);
 }
 

@@ -8,13 +8,6 @@
 
 namespace plat::win32 {
 
-class Win32WindowSystem;
-class Win32Registry;
-class Win32Clock;
-class Win32System;
-class Win32Gdi;
-class Win32DirectDrawSystem;
-
 class Win32Platform {
  public:
   Win32Platform();
@@ -22,17 +15,10 @@ class Win32Platform {
   Win32Platform(const Win32Platform&) = delete;
   Win32Platform& operator=(const Win32Platform&) = delete;
 
-  const Services& services() const { return services_; }
+  const Services& services() const { return owned_->services(); }
 
  private:
-  std::unique_ptr<Win32System> system_;
-  std::unique_ptr<Win32Clock> clock_;
-  std::unique_ptr<Win32Registry> registry_;
-  std::unique_ptr<Win32WindowSystem> windows_;
-  std::unique_ptr<Win32Gdi> gdi_;
-  std::unique_ptr<Win32DirectDrawSystem> ddraw_;
-  Services services_;
-  std::unique_ptr<ScopedServices> installed_;
+  std::unique_ptr<OwnedServices> owned_;
 };
 
 }  // namespace plat::win32
