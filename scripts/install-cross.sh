@@ -10,8 +10,7 @@ deps=$root/build/cross-deps
 prefix=$deps/prefix
 toolchain=$root/cmake/toolchain-mingw32.cmake
 jobs=${DS_JOBS:-2}
-SUDO=""; [ "$(id -u)" = 0 ] || SUDO="sudo"
-export DEBIAN_FRONTEND=noninteractive
+. scripts/apt.sh
 
 step() { echo "== $*"; }
 
@@ -38,17 +37,14 @@ fi
 pkgs=(gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686 libz-mingw-w64-dev nasm
       cmake ninja-build dpkg-dev wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 xvfb xdotool zip
       googletest)
-missing=()
-for p in "${pkgs[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
+mapfile -t missing < <(apt_missing "${pkgs[@]}")
 if [ ${#missing[@]} -gt 0 ] || [ -n "${need_update:-}" ]; then
   step "installing: ${missing[*]:-(package lists only)}"
-  $SUDO apt-get update -qq
+  apt_update
   if [ ${#missing[@]} -gt 0 ]; then
     # dpkg's progress goes to a log; errors still show.
     mkdir -p "$deps"
-    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$deps/apt-install.log"
+    apt_install --no-install-recommends "${missing[@]}" >"$deps/apt-install.log"
   fi
 fi
 

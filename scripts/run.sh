@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh release
+bash scripts/build.sh release --target desktop-snow
 if [ $# -eq 0 ]; then
   set -- --headless --frames 300 --snapshot build/snapshot.png
 fi

@@ -13,10 +13,11 @@ namespace {
 // red) without the reader under test.
 Pixels Reference24(const std::string& path) {
   const auto d = ReadFileBytes(path);
+  Pixels p;
+  if (d.size() < 54) return p;
   auto le32 = [&](std::size_t at) {
     return static_cast<std::uint32_t>(d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) | (d[at + 3] << 24));
   };
-  Pixels p;
   p.Width = static_cast<int>(le32(18));
   p.Height = static_cast<int>(le32(22));
   const std::size_t off = le32(10), stride = ((static_cast<std::size_t>(p.Width) * 3 + 3) / 4) * 4;
@@ -49,11 +50,7 @@ int MaxChannelDifference(const Pixels& a, const Pixels& b) {
 }
 
 std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> out;
-  for (const auto& e : std::filesystem::directory_iterator(Corpus(dir)))
-    if (e.path().extension() == ".bmp") out.push_back(e.path().string());
-  std::sort(out.begin(), out.end());
-  return out;
+  return TestDataFiles(Corpus(dir), ".bmp");
 }
 
 class BitmapSuiteTest : public PictureTest {};

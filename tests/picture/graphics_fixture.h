@@ -17,6 +17,7 @@
 #include "platform/Platform.h"
 #include "platform/soft/SoftGdi.h"
 #include "platform/soft/SoftPlatform.h"
+#include "support/TestData.h"
 
 namespace picture_test {
 
@@ -25,8 +26,7 @@ inline std::string Corpus(const std::string& rel) {
 }
 
 inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  return ReadTestFile(path);
 }
 
 inline void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& data) {

@@ -10,6 +10,7 @@
 #include "picture/pngimage/pngimage.h"
 #include "platform/Platform.h"
 #include "platform/soft/SoftPlatform.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -22,9 +23,9 @@ std::string SuiteDir() {
 
 std::vector<std::string> SuiteFiles(bool corrupt) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(SuiteDir())) {
-    const std::string n = e.path().filename().string();
-    if (e.path().extension() == ".png" && (n[0] == 'x') == corrupt) names.push_back(n);
+  for (const std::string& f : TestDataFiles(SuiteDir(), ".png")) {
+    const std::string n = fs::path(f).filename().string();
+    if ((n[0] == 'x') == corrupt) names.push_back(n);
   }
   std::sort(names.begin(), names.end());
   return names;

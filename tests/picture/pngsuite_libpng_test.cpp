@@ -20,6 +20,7 @@
 #include "picture/PngTestUtil.h"
 #include "picture/pngimage/pngimage.h"
 #include "platform/soft/SoftPlatform.h"
+#include "support/TestData.h"
 
 namespace {
 
@@ -32,9 +33,9 @@ std::string SuiteDir() {
 
 std::vector<std::string> GoodFiles() {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(SuiteDir())) {
-    const std::string n = e.path().filename().string();
-    if (e.path().extension() == ".png" && n[0] != 'x') names.push_back(n);
+  for (const std::string& f : TestDataFiles(SuiteDir(), ".png")) {
+    const std::string n = fs::path(f).filename().string();
+    if (n[0] != 'x') names.push_back(n);
   }
   std::sort(names.begin(), names.end());
   return names;

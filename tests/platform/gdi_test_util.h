@@ -12,18 +12,18 @@
 #include "platform/Gdi.h"
 #include "platform/soft/SoftGdi.h"
 #include "platform/soft/SoftPlatform.h"
+#include "support/TestData.h"
 
 namespace gditest {
 
 using namespace plat;
 
 inline std::vector<BYTE> ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<BYTE>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  return ReadTestFile(path);
 }
 
 inline std::string Corpus(const std::string& rel) {
-  return std::string(DS_CORPORA_DIR) + "/" + rel;
+  return TestDataPath(rel);
 }
 
 // A BITMAPINFO with room for a full colour table or masks.
