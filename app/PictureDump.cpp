@@ -5,12 +5,12 @@
 #include <ostream>
 
 #include "app/Program.h"
+#include "core/Classes.h"
+#include "core/SysUtils.h"
 #include "picture/Graphics.h"
 #include "picture/pngimage/pngimage.h"
 #include "platform/soft/SoftPlatform.h"
 #include "render/DIB.h"
-#include "ui/Classes.h"
-#include "ui/SysUtils.h"
 
 namespace {
 

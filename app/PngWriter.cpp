@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "ui/Classes.h"
-#include "ui/SysUtils.h"
+#include "core/Classes.h"
+#include "core/SysUtils.h"
 
 namespace {
 

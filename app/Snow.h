@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "ui/Types.h"
+#include "core/Types.h"
 
 struct TFlake {
   double X;   // left edge of the sprite

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "ui/Consts.h"
-#include "ui/SysUtils.h"
+#include "core/Consts.h"
+#include "core/SysUtils.h"
 
 namespace {
 

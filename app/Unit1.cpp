@@ -1,11 +1,11 @@
 #include "app/Unit1.h"
 
+#include "core/FormReader.h"
+#include "core/PropTable.h"
 #include "platform/Platform.h"
 #include "platform/System.h"
 #include "platform/Windows.h"
 #include "ui/Dialogs.h"
-#include "ui/FormReader.h"
-#include "ui/PropTable.h"
 
 TForm1* Form1 = nullptr;
 

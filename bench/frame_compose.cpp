@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/soft/SoftDirectDraw.h"
+#include "platform/common/SoftDirectDraw.h"
 #include "platform/soft/SoftPlatform.h"
 #include "render/DIB.h"
 #include "render/DXDraws.h"

@@ -1,8 +1,13 @@
-# Every folder of the source tree becomes one static library made of the .cpp files directly in it, so that
-# new files need no edit here. Nothing may rely on static initialisers to register itself: a static archive
-# drops objects nobody references, so unit start-up is an explicit call.
+# Every layer of the source tree (platform, core, ui, picture, render, app) is one static library made of the
+# .cpp files directly in its folders, so that new files need no edit here. Nothing may rely on static
+# initialisers to register itself: a static archive drops objects nobody references, so unit start-up is an
+# explicit call.
+#
+# Includes name the layer's folder ("picture/Graphics.h"). A layer's public include path exposes only its own
+# folder (build/include/<layer>/<layer> links to the source folder), and a library sees the layers it links
+# to, so a layer that includes from a layer above it fails to build.
 function(ds_library name)
-  cmake_parse_arguments(ARG "" "" "DIRS;DEPS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "" "LAYER" "DIRS;DEPS;EXCLUDE" ${ARGN})
   set(srcs)
   foreach(dir ${ARG_DIRS})
     file(GLOB found CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.c)
@@ -11,15 +16,34 @@ function(ds_library name)
   foreach(ex ${ARG_EXCLUDE})
     list(REMOVE_ITEM srcs ${CMAKE_SOURCE_DIR}/${ex})
   endforeach()
+  set(root ${CMAKE_BINARY_DIR}/include/${ARG_LAYER})
+  file(MAKE_DIRECTORY ${root})
+  if(NOT EXISTS ${root}/${ARG_LAYER})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${ARG_LAYER} ${root}/${ARG_LAYER} SYMBOLIC)
+  endif()
   if(NOT srcs)
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_include_directories(${name} INTERFACE ${root})
     target_link_libraries(${name} INTERFACE ${ARG_DEPS})
     return()
   endif()
   add_library(${name} STATIC ${srcs})
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_include_directories(${name} PUBLIC ${root})
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# Checks that the layering holds: a file compiled with a layer's include path must find the layer's own
+# headers and those below it, and must not find the headers of the layer above.
+function(ds_layer_check name lib header expect_failure)
+  set(probe ${CMAKE_BINARY_DIR}/layer-checks/${name}.cpp)
+  file(WRITE ${probe} "#include \"${header}\"\n")
+  add_test(NAME layers/${name}
+           COMMAND ${CMAKE_CXX_COMPILER} -std=c++17 -fsyntax-only
+                   "-I$<JOIN:$<TARGET_PROPERTY:${lib},INCLUDE_DIRECTORIES>,;-I>" ${probe}
+           COMMAND_EXPAND_LISTS)
+  if(expect_failure)
+    set_tests_properties(layers/${name} PROPERTIES WILL_FAIL TRUE)
+  endif()
 endfunction()
 
 # One test program per tests/<dir>/*_test.cpp, so a suite can be built and run on its own.

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "core/FormReader.h"
+#include "core/PropTable.h"
 #include "platform/soft/SoftPlatform.h"
 #include "render/DXClass.h"
-#include "ui/FormReader.h"
 #include "ui/Forms.h"
-#include "ui/PropTable.h"
 
 namespace {
 

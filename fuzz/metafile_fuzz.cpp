@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "platform/Gdi.h"
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftGdi.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/soft/RegFile.h"
-#include "platform/soft/SoftRegistry.h"
+#include "platform/common/RegFile.h"
+#include "platform/common/SoftRegistry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   plat::soft::SoftRegistry registry;

@@ -2,10 +2,10 @@
 #include <cstring>
 #include <limits>
 
+#include "core/Consts.h"
 #include "picture/BitmapImage.h"
 #include "platform/Platform.h"
 #include "platform/System.h"
-#include "ui/Consts.h"
 
 using namespace plat;
 

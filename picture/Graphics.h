@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "core/Classes.h"
+#include "core/Components.h"
+#include "core/Consts.h"
+#include "core/SysUtils.h"
+#include "core/Types.h"
 #include "platform/Types.h"
-#include "ui/Classes.h"
-#include "ui/Components.h"
-#include "ui/Consts.h"
-#include "ui/SysUtils.h"
-#include "ui/Types.h"
 
 DS_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 DS_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);

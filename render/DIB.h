@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "core/Classes.h"
+#include "core/Types.h"
 #include "picture/Graphics.h"
 #include "platform/Types.h"
-#include "ui/Classes.h"
-#include "ui/Types.h"
 
 // Raised when the platform cannot make a DIB section.
 DS_DECLARE_EXCEPTION(EOutOfResources, EOutOfMemory);

@@ -4,8 +4,8 @@
 #include <limits>
 #include <new>
 
+#include "core/Consts.h"
 #include "render/DIB.h"
-#include "ui/Consts.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <cmath>
 
+#include "core/PropTable.h"
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 #include "ui/Forms.h"
-#include "ui/PropTable.h"
 
 namespace {
 // Round to nearest with halves to even, independent of the floating-point environment.

@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/Components.h"
 #include "platform/Types.h"
-#include "ui/Components.h"
 #include "ui/Controls.h"
 
 using TDXTimerEvent = std::function<void(TObject* Sender, std::int32_t LagCount)>;

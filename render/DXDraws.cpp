@@ -2,11 +2,11 @@
 // notifications, the form hook, painting, and its registration with the form reader.
 #include <algorithm>
 
+#include "core/PropTable.h"
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
 #include "platform/Windows.h"
 #include "render/DXDrawsCore.h"
-#include "ui/PropTable.h"
 
 namespace {
 // Size-move notifications of the form's window.

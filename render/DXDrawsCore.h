@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "core/Components.h"
+#include "core/SysUtils.h"
 #include "picture/Graphics.h"
 #include "platform/DirectDraw.h"
 #include "platform/Gdi.h"
 #include "render/DIB.h"  // SCannotMade, shared with the bitmap unit
 #include "render/DXClass.h"
-#include "ui/Components.h"
 #include "ui/Controls.h"
 #include "ui/Forms.h"
-#include "ui/SysUtils.h"
 
 class TCustomDXDraw;
 class TDirectDraw;

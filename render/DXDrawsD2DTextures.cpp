@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/SysUtils.h"
 #include "render/DXDraws.h"
-#include "ui/SysUtils.h"
 
 // ---- Pure rules ----
 

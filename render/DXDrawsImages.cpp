@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/Consts.h"
+#include "core/PropTable.h"
+#include "core/SysUtils.h"
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
 #include "render/DXDraws.h"
-#include "ui/Consts.h"
-#include "ui/PropTable.h"
-#include "ui/SysUtils.h"
 
 // ---- TPictureCollectionItem ----
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "core/Components.h"
+#include "core/Types.h"
 #include "picture/Graphics.h"
 #include "platform/DirectDraw.h"
 #include "render/DIB.h"
 #include "render/DXClass.h"
 #include "render/DXDrawsCore.h"
-#include "ui/Components.h"
-#include "ui/Types.h"
 
 class TPictureCollection;
 class TPictureCollectionItem;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/Sprites.h"
-#include "ui/SysUtils.h"
+#include "core/SysUtils.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -4,12 +4,12 @@
 #include <cstdint>
 #include <map>
 
+#include "core/Consts.h"
+#include "core/PropTable.h"
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
-#include "ui/Consts.h"
 #include "ui/Forms.h"
 #include "ui/Menus.h"
-#include "ui/PropTable.h"
 
 namespace {
 // Stored coordinates come from descriptions and callers unchecked: do the sums wide and clamp.

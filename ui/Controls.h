@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Components.h"
+#include "core/Types.h"
 #include "platform/Windows.h"
-#include "ui/Components.h"
-#include "ui/Types.h"
 
 class TWinControl;
 class TPopupMenu;

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "core/Consts.h"
+#include "core/FormReader.h"
+#include "core/PropTable.h"
 #include "platform/Platform.h"
-#include "ui/Consts.h"
-#include "ui/FormReader.h"
 #include "ui/Menus.h"
-#include "ui/PropTable.h"
 
 TApplication* Application = nullptr;
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <map>
 
+#include "core/Consts.h"
+#include "core/PropTable.h"
 #include "platform/Platform.h"
-#include "ui/Consts.h"
 #include "ui/Forms.h"
-#include "ui/PropTable.h"
 
 namespace {
 // Command ids in use, so the command message finds its item.

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/Components.h"
 #include "platform/Windows.h"
-#include "ui/Components.h"
 
 class TMenu;
 

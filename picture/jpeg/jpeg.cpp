@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "core/Consts.h"
 #include "platform/Clock.h"
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
-#include "ui/Consts.h"
 
 namespace {
 

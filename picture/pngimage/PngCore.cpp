@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/Classes.h"
 #include "picture/pngimage/PngErrors.h"
-#include "ui/Classes.h"
 
 namespace png {
 

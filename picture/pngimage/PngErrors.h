@@ -2,7 +2,7 @@
 // from a broken picture of another kind by class.
 #pragma once
 
-#include "ui/SysUtils.h"
+#include "core/SysUtils.h"
 
 DS_DECLARE_EXCEPTION(EPngError, Exception);
 DS_DECLARE_EXCEPTION(EPngUnexpectedEnd, Exception);

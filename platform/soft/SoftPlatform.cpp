@@ -1,10 +1,10 @@
 #include "platform/soft/SoftPlatform.h"
 
-#include "platform/soft/SoftClock.h"
-#include "platform/soft/SoftDirectDraw.h"
-#include "platform/soft/SoftGdi.h"
-#include "platform/soft/SoftRegistry.h"
-#include "platform/soft/SoftSystem.h"
+#include "platform/common/SoftClock.h"
+#include "platform/common/SoftDirectDraw.h"
+#include "platform/common/SoftGdi.h"
+#include "platform/common/SoftRegistry.h"
+#include "platform/common/SoftSystem.h"
 #include "platform/soft/SoftWindows.h"
 
 namespace plat::soft {

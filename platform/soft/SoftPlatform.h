@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/Platform.h"
+#include "platform/common/SoftOptions.h"
 
 namespace plat::soft {
 
@@ -14,13 +15,6 @@ class SoftClock;
 class SoftSystem;
 class SoftGdi;
 class SoftDirectDraw;
-
-struct SoftOptions {
-  int screenWidth = 1280;
-  int screenHeight = 720;
-  int screenBitCount = 32;
-  bool virtualClock = true;  // false: the real clocks of the machine
-};
 
 class SoftPlatform {
  public:

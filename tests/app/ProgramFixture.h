@@ -15,10 +15,10 @@
 #include "app/Program.h"
 #include "app/Snow.h"
 #include "app/Unit1.h"
-#include "platform/soft/SoftClock.h"
-#include "platform/soft/SoftDirectDraw.h"
+#include "platform/common/SoftClock.h"
+#include "platform/common/SoftDirectDraw.h"
+#include "platform/common/SoftRegistry.h"
 #include "platform/soft/SoftPlatform.h"
-#include "platform/soft/SoftRegistry.h"
 #include "platform/soft/SoftWindows.h"
 
 namespace programtest {

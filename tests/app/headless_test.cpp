@@ -11,8 +11,8 @@
 #include "app/ProgramFixture.h"
 #include "app/Sprites.h"
 #include "app/Unit1.h"
+#include "core/FormReader.h"
 #include "picture/pngimage/pngimage.h"
-#include "ui/FormReader.h"
 
 using namespace programtest;
 

@@ -13,10 +13,10 @@
 #include <jpeglib.h>
 
 #include "app/Sprites.h"
+#include "core/Classes.h"
+#include "core/FormReader.h"
+#include "core/SysUtils.h"
 #include "render/DIB.h"
-#include "ui/Classes.h"
-#include "ui/FormReader.h"
-#include "ui/SysUtils.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "app/ProgramFixture.h"
 #include "platform/System.h"
-#include "platform/soft/SoftSystem.h"
+#include "platform/common/SoftSystem.h"
 
 using namespace programtest;
 

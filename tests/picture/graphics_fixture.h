@@ -15,7 +15,7 @@
 #include "picture/Graphics.h"
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftGdi.h"
 #include "platform/soft/SoftPlatform.h"
 #include "support/TestData.h"
 

@@ -8,7 +8,7 @@
 #include "picture/PngTestUtil.h"
 #include "picture/pngimage/pngimage.h"
 #include "platform/Platform.h"
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftGdi.h"
 #include "platform/soft/SoftPlatform.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Platform.h"
-#include "platform/soft/SoftClock.h"
+#include "platform/common/SoftClock.h"
 #include "platform/soft/SoftPlatform.h"
 
 using plat::DWORD;

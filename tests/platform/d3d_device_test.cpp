@@ -1,7 +1,7 @@
 // The Direct3D 7 object and device: enumeration, creation on a surface, states, textures, failures.
 #include <string>
 
-#include "tests/platform/ddraw_test_util.h"
+#include "platform/ddraw_test_util.h"
 
 using namespace plat;
 using ddtest::DDrawFixture;

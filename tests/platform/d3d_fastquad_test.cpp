@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "tests/platform/ddraw_test_util.h"
+#include "platform/ddraw_test_util.h"
 
 using namespace plat;
 using ddtest::DDrawFixture;

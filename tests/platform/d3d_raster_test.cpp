@@ -3,7 +3,7 @@
 #include <cmath>
 #include <random>
 
-#include "tests/platform/ddraw_test_util.h"
+#include "platform/ddraw_test_util.h"
 
 using namespace plat;
 using ddtest::DDrawFixture;

@@ -1,10 +1,10 @@
 // Surface pixels: colour fill, copy and stretch blits, colour keys, clipping to a window, format
 // conversion, locking, device contexts, lost and restored surfaces.
-#include "tests/platform/ddraw_test_util.h"
+#include "platform/ddraw_test_util.h"
 
 #include "platform/Gdi.h"
 #include "platform/Windows.h"
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftGdi.h"
 #include "platform/soft/SoftWindows.h"
 
 using namespace plat;

@@ -1,9 +1,9 @@
 // The DirectDraw object: library loading, creation, capabilities, surfaces and their memory, palettes,
 // the vertical-blank wait.
-#include "tests/platform/ddraw_test_util.h"
+#include "platform/ddraw_test_util.h"
 
 #include "platform/Gdi.h"
-#include "platform/soft/SoftClock.h"
+#include "platform/common/SoftClock.h"
 
 using namespace plat;
 using ddtest::DDrawFixture;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/DirectDraw.h"
-#include "platform/soft/SoftDirectDraw.h"
+#include "platform/common/SoftDirectDraw.h"
 #include "platform/soft/SoftPlatform.h"
 
 namespace ddtest {

@@ -1,7 +1,7 @@
 // Device-independent bitmaps: section layouts, channel masks, reading and writing bits with conversions, and
 // run-length decoding (well-formed and malformed).
 #include "gdi_test_util.h"
-#include "platform/soft/SoftGdiInternal.h"
+#include "platform/common/SoftGdiInternal.h"
 
 using namespace gditest;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Gdi.h"
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftGdi.h"
 #include "platform/soft/SoftPlatform.h"
 #include "support/TestData.h"
 

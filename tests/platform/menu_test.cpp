@@ -7,7 +7,7 @@
 #include "platform/Platform.h"
 #include "platform/System.h"
 #include "platform/Windows.h"
-#include "platform/soft/SoftClock.h"
+#include "platform/common/SoftClock.h"
 #include "platform/soft/SoftPlatform.h"
 #include "platform/soft/SoftWindows.h"
 

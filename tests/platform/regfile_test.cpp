@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/soft/RegFile.h"
-#include "platform/soft/SoftRegistry.h"
+#include "platform/common/RegFile.h"
+#include "platform/common/SoftRegistry.h"
 
 using namespace plat;
 using namespace plat::soft;

@@ -8,8 +8,8 @@
 #include "platform/Platform.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
-#include "platform/soft/SoftRegistry.h"
-#include "platform/soft/SoftSystem.h"
+#include "platform/common/SoftRegistry.h"
+#include "platform/common/SoftSystem.h"
 
 using namespace plat;
 using plat::soft::QueryFault;

@@ -5,8 +5,8 @@
 
 #include "platform/Platform.h"
 #include "platform/System.h"
+#include "platform/common/SoftSystem.h"
 #include "platform/soft/SoftPlatform.h"
-#include "platform/soft/SoftSystem.h"
 
 using namespace plat;
 using plat::soft::SoftSystem;

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 
-#include "platform/soft/SoftDirectDraw.h"
+#include "platform/common/SoftDirectDraw.h"
 #include "platform/soft/SoftPlatform.h"
 #include "render/DIB.h"
 #include "render/DXDraws.h"

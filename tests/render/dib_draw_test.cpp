@@ -7,7 +7,7 @@
 
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftGdi.h"
 #include "platform/soft/SoftPlatform.h"
 #include "render/DIB.h"
 

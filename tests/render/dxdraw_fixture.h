@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/soft/SoftClock.h"
-#include "platform/soft/SoftDirectDraw.h"
+#include "platform/common/SoftClock.h"
+#include "platform/common/SoftDirectDraw.h"
 #include "platform/soft/SoftPlatform.h"
 #include "render/DXDraws.h"
 #include "ui/Forms.h"

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "core/FormReader.h"
+#include "core/PropTable.h"
 #include "dxdraw_fixture.h"
-#include "ui/FormReader.h"
-#include "ui/PropTable.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <memory>
 #include <vector>
 
+#include "core/FormReader.h"
+#include "core/PropTable.h"
 #include "render/DXClass.h"
 #include "support/AppFixture.h"
-#include "ui/FormReader.h"
 #include "ui/Menus.h"
-#include "ui/PropTable.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <memory>
 
+#include "core/Classes.h"
+#include "core/Consts.h"
 #include "render/DXDraws.h"
-#include "ui/Classes.h"
-#include "ui/Consts.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The picture list following a drawing surface: surfaces and patterns made on initialise, dropped on
 // finalise, made again on restore; memory placement, colour keys and the surface-copy path.
+#include "core/FormReader.h"
 #include "d2d_fixture.h"
-#include "ui/FormReader.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/soft/SoftClock.h"
+#include "platform/common/SoftClock.h"
 #include "platform/soft/SoftPlatform.h"
 #include "platform/soft/SoftWindows.h"
 #include "ui/Forms.h"

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "core/FormReader.h"
+#include "core/PropTable.h"
 #include "support/AppFixture.h"
-#include "ui/FormReader.h"
 #include "ui/Menus.h"
-#include "ui/PropTable.h"
 
 namespace {
 

@@ -23,9 +23,15 @@ struct TRect {
   static TRect FromRECT(const plat::RECT& r) { return {r.left, r.top, r.right, r.bottom}; }
 };
 
-inline TPoint Point(std::int32_t x, std::int32_t y) { return {x, y}; }
-inline TRect Rect(std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b) { return {l, t, r, b}; }
-inline TRect Bounds(std::int32_t l, std::int32_t t, std::int32_t w, std::int32_t h) { return {l, t, l + w, t + h}; }
+inline TPoint Point(std::int32_t x, std::int32_t y) {
+  return {x, y};
+}
+inline TRect Rect(std::int32_t l, std::int32_t t, std::int32_t r, std::int32_t b) {
+  return {l, t, r, b};
+}
+inline TRect Bounds(std::int32_t l, std::int32_t t, std::int32_t w, std::int32_t h) {
+  return {l, t, l + w, t + h};
+}
 
 // A colour as 0x00BBGGRR, or one of the special values below.
 using TColor = std::int32_t;

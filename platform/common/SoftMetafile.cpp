@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/soft/SoftGdi.h"
-#include "platform/soft/SoftGdiInternal.h"
+#include "platform/common/SoftGdi.h"
+#include "platform/common/SoftGdiInternal.h"
 
 namespace plat::soft {
 

@@ -1,4 +1,4 @@
-#include "platform/soft/SoftClock.h"
+#include "platform/common/SoftClock.h"
 
 #include <thread>
 

@@ -1,10 +1,10 @@
-#include "platform/soft/RegFile.h"
+#include "platform/common/RegFile.h"
 
 #include <fstream>
 #include <iterator>
 
 #include "platform/Text.h"
-#include "platform/soft/SoftRegistry.h"
+#include "platform/common/SoftRegistry.h"
 
 namespace plat::soft {
 

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "platform/Gdi.h"
-#include "platform/soft/SoftPlatform.h"
+#include "platform/Platform.h"
+#include "platform/common/SoftOptions.h"
 
 namespace plat::soft {
 

@@ -1,9 +1,9 @@
-#include "ui/PropTable.h"
+#include "core/PropTable.h"
 
 #include <cctype>
 #include <limits>
 
-#include "ui/Consts.h"
+#include "core/Consts.h"
 
 bool TClassInfo::Less::operator()(const std::string& a, const std::string& b) const {
   std::size_t n = a.size() < b.size() ? a.size() : b.size();

@@ -1,4 +1,4 @@
-#include "platform/soft/SoftDirectDraw.h"
+#include "platform/common/SoftDirectDraw.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,9 +9,9 @@
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 #include "platform/Windows.h"
-#include "platform/soft/SoftClock.h"
-#include "platform/soft/SoftDirectDrawInternal.h"
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftClock.h"
+#include "platform/common/SoftDirectDrawInternal.h"
+#include "platform/common/SoftGdi.h"
 
 namespace plat::soft {
 

@@ -9,11 +9,16 @@
 #include <vector>
 
 namespace detail {
-inline const char* FormatArg(const std::string& s) { return s.c_str(); }
-inline const char* FormatArg(const char* s) { return s; }
+inline const char* FormatArg(const std::string& s) {
+  return s.c_str();
+}
+inline const char* FormatArg(const char* s) {
+  return s;
+}
 template <typename T>
 T FormatArg(T v) {
-  static_assert(std::is_arithmetic<T>::value || std::is_pointer<T>::value, "Format takes numbers and strings");
+  static_assert(std::is_arithmetic<T>::value || std::is_pointer<T>::value,
+                "Format takes numbers and strings");
   return v;
 }
 std::string FormatImpl(const char* fmt, ...);
@@ -36,11 +41,11 @@ class Exception : public std::exception {
   std::string Message;
 };
 
-#define DS_DECLARE_EXCEPTION(Name, Base)                          \
-  class Name : public Base {                                      \
-   public:                                                        \
-    using Base::Base;                                             \
-    const char* ClassName() const override { return #Name; }      \
+#define DS_DECLARE_EXCEPTION(Name, Base)                     \
+  class Name : public Base {                                 \
+   public:                                                   \
+    using Base::Base;                                        \
+    const char* ClassName() const override { return #Name; } \
   }
 
 // The silent abort: unwinds like any error but is never reported to the user.

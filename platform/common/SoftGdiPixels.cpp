@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/soft/SoftGdiInternal.h"
+#include "platform/common/SoftGdiInternal.h"
 
 namespace plat::soft {
 

@@ -28,7 +28,7 @@
 #endif
 #endif
 
-#include "platform/soft/SoftDirectDrawInternal.h"
+#include "platform/common/SoftDirectDrawInternal.h"
 
 namespace plat::soft::dd {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/SysUtils.h"
+#include "core/SysUtils.h"
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
@@ -108,4 +108,4 @@ class TFileStream : public TStream {
 std::uint32_t ErrnoToSystemError(int err);
 
 // The component framework: persistent objects, components and collections.
-#include "ui/Components.h"
+#include "core/Components.h"

@@ -3,8 +3,8 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/soft/SoftGdi.h"
-#include "platform/soft/SoftGdiInternal.h"
+#include "platform/common/SoftGdi.h"
+#include "platform/common/SoftGdiInternal.h"
 
 namespace plat::soft {
 

@@ -1,4 +1,4 @@
-#include "ui/Classes.h"
+#include "core/Classes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "core/Consts.h"
 #include "platform/System.h"
-#include "ui/Consts.h"
 
 std::int64_t TStream::GetSize() {
   std::int64_t pos = Seek(0, TSeekOrigin::soCurrent);
@@ -124,17 +124,23 @@ std::int64_t TReadOnlyMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin
 
 std::uint32_t ErrnoToSystemError(int err) {
   switch (err) {
-    case ENOENT: return 2;
+    case ENOENT:
+      return 2;
     case ENOTDIR:
-    case ENAMETOOLONG: return 3;
+    case ENAMETOOLONG:
+      return 3;
     case EACCES:
     case EPERM:
     case EISDIR:
-    case EROFS: return 5;
+    case EROFS:
+      return 5;
     case EMFILE:
-    case ENFILE: return 4;
-    case ENOMEM: return 8;
-    default: return 87;
+    case ENFILE:
+      return 4;
+    case ENOMEM:
+      return 8;
+    default:
+      return 87;
   }
 }
 
@@ -152,7 +158,8 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : fileName
   if (!file_) {
     std::uint32_t code = ErrnoToSystemError(errno);
     std::string text = plat::SysErrorMessage(code);
-    if (mode == TFileMode::fmCreate) throw EFCreateError(Format(SFCreateErrorEx, ExpandFileName(fileName), text));
+    if (mode == TFileMode::fmCreate)
+      throw EFCreateError(Format(SFCreateErrorEx, ExpandFileName(fileName), text));
     throw EFOpenError(Format(SFOpenErrorEx, ExpandFileName(fileName), text));
   }
 }
@@ -161,14 +168,18 @@ TFileStream::~TFileStream() {
   if (file_) std::fclose(file_);
 }
 
-std::size_t TFileStream::Read(void* buffer, std::size_t count) { return std::fread(buffer, 1, count, file_); }
+std::size_t TFileStream::Read(void* buffer, std::size_t count) {
+  return std::fread(buffer, 1, count, file_);
+}
 
 std::size_t TFileStream::Write(const void* buffer, std::size_t count) {
   return std::fwrite(buffer, 1, count, file_);
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
+  int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+               : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                  : SEEK_END;
   if (std::fseek(file_, static_cast<long>(offset), whence) != 0 && origin != TSeekOrigin::soCurrent) {
     std::fseek(file_, 0, SEEK_SET);
   }

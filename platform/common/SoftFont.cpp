@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/soft/SoftGdiInternal.h"
+#include "platform/common/SoftGdiInternal.h"
 
 namespace plat::soft {
 

@@ -1,12 +1,12 @@
-#include "ui/FormReader.h"
+#include "core/FormReader.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <limits>
 #include <map>
 
+#include "core/Consts.h"
 #include "platform/Text.h"
-#include "ui/Consts.h"
 
 namespace {
 

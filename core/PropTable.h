@@ -20,9 +20,9 @@
 #include <type_traits>
 #include <vector>
 
-#include "ui/Classes.h"
-#include "ui/Components.h"
-#include "ui/Types.h"
+#include "core/Classes.h"
+#include "core/Components.h"
+#include "core/Types.h"
 
 // One value as the form description wrote it.
 struct TReadItem;

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/Classes.h"
-#include "ui/PropTable.h"
+#include "core/Classes.h"
+#include "core/PropTable.h"
 
 namespace {
 

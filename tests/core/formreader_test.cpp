@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/FormReader.h"
-#include "ui/PropTable.h"
+#include "core/FormReader.h"
+#include "core/PropTable.h"
 
 namespace {
 

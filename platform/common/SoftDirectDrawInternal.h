@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/DirectDraw.h"
-#include "platform/soft/SoftDirectDraw.h"
+#include "platform/common/SoftDirectDraw.h"
 
 namespace plat::soft::dd {
 

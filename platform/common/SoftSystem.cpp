@@ -1,4 +1,4 @@
-#include "platform/soft/SoftSystem.h"
+#include "platform/common/SoftSystem.h"
 
 namespace plat::soft {
 

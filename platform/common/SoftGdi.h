@@ -21,7 +21,8 @@
 #include <memory>
 
 #include "platform/Gdi.h"
-#include "platform/soft/SoftPlatform.h"
+#include "platform/Platform.h"
+#include "platform/common/SoftOptions.h"
 
 namespace plat::soft {
 

@@ -5,8 +5,8 @@
 
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
-#include "platform/soft/SoftDirectDrawInternal.h"
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftDirectDrawInternal.h"
+#include "platform/common/SoftGdi.h"
 
 namespace plat::soft::dd {
 

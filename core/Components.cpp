@@ -1,9 +1,9 @@
-#include "ui/Components.h"
+#include "core/Components.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "ui/Consts.h"
+#include "core/Consts.h"
 
 // --- TPersistent
 
@@ -161,7 +161,9 @@ void TComponent::DestroyComponents() {
   }
 }
 
-void TComponent::BeforeDestruction() { Destroying(); }
+void TComponent::BeforeDestruction() {
+  Destroying();
+}
 
 void FreeComponent(TComponent* AComponent) {
   if (!AComponent) return;

@@ -1,12 +1,12 @@
-#include "ui/SysUtils.h"
+#include "core/SysUtils.h"
 
 #include <cstdarg>
 #include <filesystem>
 #include <limits>
 
+#include "core/Consts.h"
 #include "platform/Platform.h"
 #include "platform/System.h"
-#include "ui/Consts.h"
 
 namespace detail {
 
@@ -33,7 +33,9 @@ std::string FormatImpl(const char* fmt, ...) {
 
 }  // namespace detail
 
-void RaiseLastOSError() { RaiseLastOSError(plat::Sys().GetLastError()); }
+void RaiseLastOSError() {
+  RaiseLastOSError(plat::Sys().GetLastError());
+}
 
 void RaiseLastOSError(std::uint32_t code) {
   throw EOSError(Format(SOSError, static_cast<int>(code), plat::SysErrorMessage(code)), code);

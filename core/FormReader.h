@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/PropTable.h"
+#include "core/PropTable.h"
 
 struct TReadObject {
   int line = 0;

@@ -1,4 +1,4 @@
-#include "platform/soft/SoftGdi.h"
+#include "platform/common/SoftGdi.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 
 #include "platform/System.h"
 #include "platform/Windows.h"
-#include "platform/soft/SoftGdiInternal.h"
+#include "platform/common/SoftGdiInternal.h"
 
 namespace plat::soft {
 

@@ -1,4 +1,4 @@
-#include "platform/soft/SoftRegistry.h"
+#include "platform/common/SoftRegistry.h"
 
 #include <cstring>
 #include <stdexcept>

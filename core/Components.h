@@ -1,6 +1,6 @@
 // Objects, persistent objects, components and collections: ownership, the loading state, removal
-// notifications and assignment. Published properties live in ui/PropTable.h, the form reader in
-// ui/FormReader.h.
+// notifications and assignment. Published properties live in core/PropTable.h, the form reader in
+// core/FormReader.h.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/SysUtils.h"
+#include "core/SysUtils.h"
 
 class TStream;
 class TFiler;

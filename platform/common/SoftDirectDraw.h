@@ -31,7 +31,8 @@
 #include <vector>
 
 #include "platform/DirectDraw.h"
-#include "platform/soft/SoftPlatform.h"
+#include "platform/Platform.h"
+#include "platform/common/SoftOptions.h"
 
 namespace plat::soft {
 
