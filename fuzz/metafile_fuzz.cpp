@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/Gdi.h"
+#include "platform/MemorySection.h"
 #include "platform/common/SoftGdi.h"
 
 namespace {
@@ -24,21 +25,10 @@ void Play(plat::soft::SoftGdi& g, plat::HENHMETAFILE mf) {
   using namespace plat;
   ENHMETAHEADER h{};
   g.GetEnhMetaFileHeader(mf, sizeof h, &h);
-  BITMAPINFO bmi{};
-  bmi.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  bmi.bmiHeader.biWidth = 40;
-  bmi.bmiHeader.biHeight = -30;
-  bmi.bmiHeader.biPlanes = 1;
-  bmi.bmiHeader.biBitCount = 32;
-  HDC dc = g.CreateCompatibleDC(nullptr);
-  HBITMAP bmp = g.CreateDIBSection(dc, &bmi, DIB_RGB_COLORS, nullptr);
-  HGDIOBJ old = g.SelectObject(dc, Obj(bmp));
+  MemorySection32 target(g, 40, 30);
   const RECT straight{0, 0, 39, 29}, mirrored{39, 29, -5, -3};
-  g.PlayEnhMetaFile(dc, mf, &straight);
-  g.PlayEnhMetaFile(dc, mf, &mirrored);
-  g.SelectObject(dc, old);
-  g.DeleteObject(Obj(bmp));
-  g.DeleteDC(dc);
+  g.PlayEnhMetaFile(target.dc(), mf, &straight);
+  g.PlayEnhMetaFile(target.dc(), mf, &mirrored);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "picture/pngimage/pngimage.h"
+#include "platform/MemorySection.h"
 #include "platform/Platform.h"
 #include "platform/soft/SoftPlatform.h"
 
@@ -43,18 +44,8 @@ void DrawAll(TPNGObject& image, plat::HDC dc) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Platform();
   InitPngUnit();
-  plat::Gdi& gdi = plat::GdiSvc();
-  plat::HDC dc = gdi.CreateCompatibleDC(nullptr);
-  plat::BITMAPINFO bmi{};
-  bmi.bmiHeader.biSize = sizeof(plat::BITMAPINFOHEADER);
-  bmi.bmiHeader.biWidth = 16;
-  bmi.bmiHeader.biHeight = 40;
-  bmi.bmiHeader.biPlanes = 1;
-  bmi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  plat::HBITMAP target = gdi.CreateDIBSection(dc, &bmi, plat::DIB_RGB_COLORS, &bits);
-  plat::HGDIOBJ old = gdi.SelectObject(dc, plat::Obj(target));
   {
+    plat::MemorySection32 target(16, 40);
     TPNGObject image;
     TReadOnlyMemoryStream in(data, size);
     try {
@@ -63,15 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // Every refusal is an exception with a message; anything else escapes and is a finding.
     }
     try {
-      DrawAll(image, dc);
+      DrawAll(image, target.dc());
     } catch (const Exception&) {
     }
   }
   int w = 0, h = 0;
   std::vector<std::uint8_t> bgra;
   (void)DecodePngToBGRA(data, size, w, h, bgra);
-  gdi.SelectObject(dc, old);
-  gdi.DeleteObject(plat::Obj(target));
-  gdi.DeleteDC(dc);
   return 0;
 }

@@ -1,6 +1,6 @@
 // Finds the shape parameters of the eight sprites: a Nelder-Mead search per sprite and per cut-off value,
-// started from the constants now in app/Sprites.cpp, scored against the figures measured on the original
-// sprites. It prints the table rows to paste back into app/Sprites.cpp; the generator itself never runs it,
+// started from the constants now in app/Sprites.cpp, scored against each sprite's target figures (size, peak
+// and its place, weighted centre and spreads, count of non-zero pixels). It prints the table rows to paste back into app/Sprites.cpp; the generator itself never runs it,
 // so the sprites do not change unless someone re-fits on purpose.
 //
 //   fitsprites [item]     (all items when none is given)

@@ -5,56 +5,31 @@
 #include <vector>
 
 #include "picture/pngimage/pngimage.h"
+#include "platform/MemorySection.h"
 #include "platform/Platform.h"
 
 namespace {
 
 // A top-down 32-bit section in a memory context holding a copy of the destination rectangle; released
-// whatever happens while it is worked on.
+// whatever happens while it is worked on. A size beyond any sane picture, or GDI refusing the section, is
+// the reader's out-of-memory error.
 class TWorkSection {
  public:
-  TWorkSection(plat::HDC dc, int w, int h) : gdi_(plat::GdiSvc()) {
+  TWorkSection(plat::HDC dc, int w, int h) : section_(CheckedSize(w, h), h, dc) {
+    if (!section_.valid()) throw EPNGOutMemory(EPngOutMemoryText);
+  }
+
+  plat::HDC dc() const { return section_.dc(); }
+  std::uint8_t* bits() const { return reinterpret_cast<std::uint8_t*>(section_.pixels()); }
+
+ private:
+  static int CheckedSize(int w, int h) {
     std::size_t bytes = 0;
     if (!CheckedMul(std::size_t(w) * 4, std::size_t(h), bytes) || bytes > (std::size_t(512) << 20))
       throw EPNGOutMemory(EPngOutMemoryText);
-    mem_ = gdi_.CreateCompatibleDC(dc);
-    plat::BITMAPINFO bmi{};
-    bmi.bmiHeader.biSize = sizeof(plat::BITMAPINFOHEADER);
-    bmi.bmiHeader.biWidth = w;
-    bmi.bmiHeader.biHeight = -h;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    bmi.bmiHeader.biCompression = plat::BI_RGB;
-    void* bits = nullptr;
-    if (mem_) bmp_ = gdi_.CreateDIBSection(mem_, &bmi, plat::DIB_RGB_COLORS, &bits);
-    if (!mem_ || !bmp_ || !bits) {
-      Release();
-      throw EPNGOutMemory(EPngOutMemoryText);
-    }
-    bits_ = static_cast<std::uint8_t*>(bits);
-    old_ = gdi_.SelectObject(mem_, plat::Obj(bmp_));
+    return w;
   }
-  ~TWorkSection() { Release(); }
-  TWorkSection(const TWorkSection&) = delete;
-  TWorkSection& operator=(const TWorkSection&) = delete;
-
-  plat::HDC dc() const { return mem_; }
-  std::uint8_t* bits() const { return bits_; }
-
- private:
-  void Release() {
-    if (mem_ && old_) gdi_.SelectObject(mem_, old_);
-    if (bmp_) gdi_.DeleteObject(plat::Obj(bmp_));
-    if (mem_) gdi_.DeleteDC(mem_);
-    mem_ = nullptr;
-    bmp_ = nullptr;
-    old_ = nullptr;
-  }
-  plat::Gdi& gdi_;
-  plat::HDC mem_ = nullptr;
-  plat::HBITMAP bmp_ = nullptr;
-  plat::HGDIOBJ old_ = nullptr;
-  std::uint8_t* bits_ = nullptr;
+  plat::MemorySection32 section_;
 };
 
 // Source coordinate of each destination coordinate: truncate(d / (size / source size)).

@@ -22,7 +22,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The figures measured on the original sprites, items 1 to 8.
+// The target figures of the flake sprites, items 1 to 8: what each generated sprite must show.
 struct Expected {
   int width, height, storedBytes, peak, peakX, peakY;
   double centreX, centreY, spreadX, spreadY;

@@ -1,6 +1,7 @@
 // Reading bitmap files: headers, colour tables, bit fields, sizes capped by the data, and refusals.
 #include "graphics_fixture.h"
 #include "picture/BitmapImage.h"
+#include "support/Errors.h"
 
 using namespace picture_test;
 
@@ -30,15 +31,6 @@ std::vector<std::uint8_t> MakePal8(bool core) {
   b.u8(0).u8(1).u8(0).u8(0);  // bottom row: colours 0, 1
   b.u8(2).u8(2).u8(0).u8(0);  // top row: colour 2 twice
   return b.v;
-}
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message;
-  }
-  return "no error";
 }
 
 class BitmapReadingTest : public PictureTest {};

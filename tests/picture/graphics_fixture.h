@@ -14,6 +14,7 @@
 
 #include "picture/Graphics.h"
 #include "platform/Gdi.h"
+#include "platform/MemorySection.h"
 #include "platform/Platform.h"
 #include "platform/common/SoftGdi.h"
 #include "platform/soft/SoftPlatform.h"
@@ -60,49 +61,26 @@ struct Pixels {
 // A 32-bit top-down section with a DC and a canvas over it.
 class Target {
  public:
-  Target(int w, int h, std::uint32_t fill = 0) : w_(w), h_(h) {
-    plat::Gdi& gdi = plat::GdiSvc();
-    plat::BITMAPINFO bmi{};
-    bmi.bmiHeader.biSize = sizeof(plat::BITMAPINFOHEADER);
-    bmi.bmiHeader.biWidth = w;
-    bmi.bmiHeader.biHeight = -h;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    bmp_ = gdi.CreateDIBSection(nullptr, &bmi, plat::DIB_RGB_COLORS, &bits_);
-    dc_ = gdi.CreateCompatibleDC(nullptr);
-    old_ = gdi.SelectObject(dc_, plat::Obj(bmp_));
-    auto* p = static_cast<std::uint32_t*>(bits_);
-    for (int i = 0; i < w * h; ++i) p[i] = fill;
-    canvas_ = std::make_unique<TCanvas>(dc_);
+  Target(int w, int h, std::uint32_t fill = 0) : section_(w, h) {
+    section_.Fill(fill);
+    canvas_ = std::make_unique<TCanvas>(section_.dc());
   }
-  ~Target() {
-    canvas_.reset();
-    plat::Gdi& gdi = plat::GdiSvc();
-    gdi.SelectObject(dc_, old_);
-    gdi.DeleteDC(dc_);
-    gdi.DeleteObject(plat::Obj(bmp_));
-  }
+  ~Target() { canvas_.reset(); }
   TCanvas& Canvas() { return *canvas_; }
-  plat::HDC DC() const { return dc_; }
+  plat::HDC DC() const { return section_.dc(); }
   Pixels Read() const {
     plat::GdiSvc().GdiFlush();
     Pixels out;
-    out.Width = w_;
-    out.Height = h_;
-    const auto* p = static_cast<const std::uint32_t*>(bits_);
-    for (int i = 0; i < w_ * h_; ++i) {
-      const std::uint32_t v = p[i] & 0xFFFFFF;  // stored blue, green, red: 0x00RRGGBB as a value
-      out.Px.push_back(v);
-    }
+    out.Width = section_.width();
+    out.Height = section_.height();
+    const std::uint32_t* p = section_.pixels();
+    for (int i = 0; i < out.Width * out.Height; ++i)
+      out.Px.push_back(p[i] & 0xFFFFFF);  // stored blue, green, red: 0x00RRGGBB as a value
     return out;
   }
 
  private:
-  int w_, h_;
-  void* bits_ = nullptr;
-  plat::HBITMAP bmp_ = nullptr;
-  plat::HDC dc_ = nullptr;
-  plat::HGDIOBJ old_ = nullptr;
+  plat::MemorySection32 section_;
   std::unique_ptr<TCanvas> canvas_;
 };
 

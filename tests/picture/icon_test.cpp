@@ -3,19 +3,11 @@
 #include <filesystem>
 
 #include "graphics_fixture.h"
+#include "support/Errors.h"
 
 using namespace picture_test;
 
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message;
-  }
-  return "no error";
-}
 
 TIconDirEntryInfo E(int w, int h, int colors = 0) {
   return TIconDirEntryInfo{w, h, colors, 1, 32};

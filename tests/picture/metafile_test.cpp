@@ -3,19 +3,11 @@
 #include <filesystem>
 
 #include "graphics_fixture.h"
+#include "support/Errors.h"
 
 using namespace picture_test;
 
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message;
-  }
-  return "no error";
-}
 
 // A header and an end record; frame 0,0 .. frameRight,frameBottom (0.01 mm), device 1024x768 px / 320x240 mm.
 std::vector<std::uint8_t> MakeEmf(int frameRight = 999, int frameBottom = 499) {

@@ -1,6 +1,7 @@
 // The format list, file-name extensions, loading a picture by extension, stored form data, and the common
 // behaviour of every graphic.
 #include "graphics_fixture.h"
+#include "support/Errors.h"
 
 using namespace picture_test;
 
@@ -54,15 +55,6 @@ class FormatListTest : public PictureTest {
  protected:
   ~FormatListTest() override { TPicture::UnregisterGraphicClass(TFakeGraphic::StaticClass()); }
 };
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return std::string(e.ClassName()) + ": " + e.Message;
-  }
-  return "no error";
-}
 
 }  // namespace
 

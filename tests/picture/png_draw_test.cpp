@@ -7,6 +7,7 @@
 
 #include "picture/PngTestUtil.h"
 #include "picture/pngimage/pngimage.h"
+#include "platform/MemorySection.h"
 #include "platform/Platform.h"
 #include "platform/common/SoftGdi.h"
 #include "platform/soft/SoftPlatform.h"
@@ -21,38 +22,17 @@ using pngtest::MakePng;
 // A 32-bit top-down section in a memory context, filled with one colour.
 class Target {
  public:
-  Target(int w, int h, std::uint32_t fill) : w_(w), h_(h), gdi_(plat::GdiSvc()) {
-    dc_ = gdi_.CreateCompatibleDC(nullptr);
-    plat::BITMAPINFO bmi{};
-    bmi.bmiHeader.biSize = sizeof(plat::BITMAPINFOHEADER);
-    bmi.bmiHeader.biWidth = w;
-    bmi.bmiHeader.biHeight = -h;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    bmp_ = gdi_.CreateDIBSection(dc_, &bmi, plat::DIB_RGB_COLORS, &bits);
-    bits_ = static_cast<std::uint32_t*>(bits);
-    old_ = gdi_.SelectObject(dc_, plat::Obj(bmp_));
-    for (int i = 0; i < w * h; ++i) bits_[i] = fill;
-    canvas_.SetHandle(dc_);
-  }
-  ~Target() {
-    gdi_.SelectObject(dc_, old_);
-    gdi_.DeleteObject(plat::Obj(bmp_));
-    gdi_.DeleteDC(dc_);
+  Target(int w, int h, std::uint32_t fill) : section_(w, h) {
+    section_.Fill(fill);
+    canvas_.SetHandle(section_.dc());
   }
   // 0x00RRGGBB as the section stores it (blue in the low byte).
-  std::uint32_t At(int x, int y) const { return bits_[y * w_ + x] & 0xFFFFFF; }
+  std::uint32_t At(int x, int y) const { return section_.pixels()[y * section_.width() + x] & 0xFFFFFF; }
   TCanvas& canvas() { return canvas_; }
-  plat::HDC dc() const { return dc_; }
+  plat::HDC dc() const { return section_.dc(); }
 
  private:
-  int w_, h_;
-  plat::Gdi& gdi_;
-  plat::HDC dc_ = nullptr;
-  plat::HBITMAP bmp_ = nullptr;
-  plat::HGDIOBJ old_ = nullptr;
-  std::uint32_t* bits_ = nullptr;
+  plat::MemorySection32 section_;
   TCanvas canvas_;
 };
 
@@ -79,7 +59,8 @@ const int kRgba[4][4] = {{200, 10, 20, 0}, {30, 180, 60, 100}, {90, 40, 250, 200
 
 Bytes RgbaFile() {
   Bytes raw = {0};
-  for (const auto& p : kRgba) raw.insert(raw.end(), p, p + 4);
+  for (const auto& p : kRgba)
+    for (int c : p) raw.push_back(std::uint8_t(c));
   return MakePng(Header(4, 1, 8, 6), raw);
 }
 

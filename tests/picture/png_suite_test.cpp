@@ -8,6 +8,7 @@
 
 #include "picture/PngTestUtil.h"
 #include "picture/pngimage/pngimage.h"
+#include "platform/MemorySection.h"
 #include "platform/Platform.h"
 #include "platform/soft/SoftPlatform.h"
 #include "support/TestData.h"
@@ -152,18 +153,13 @@ TEST_P(PngSuiteGoodFile, DrawsAtItsOwnSizeAsTheTransparencyRulesSay) {
   }
 
   const int w = int(ref.width), h = int(ref.height);
-  plat::Gdi& gdi = plat::GdiSvc();
-  plat::HDC dc = gdi.CreateCompatibleDC(nullptr);
-  plat::BITMAPINFO bmi{};
-  bmi.bmiHeader = {sizeof(plat::BITMAPINFOHEADER), w, -h, 1, 32, plat::BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  plat::HBITMAP bmp = gdi.CreateDIBSection(dc, &bmi, plat::DIB_RGB_COLORS, &bits);
-  plat::HGDIOBJ old = gdi.SelectObject(dc, plat::Obj(bmp));
-  auto* px = static_cast<std::uint8_t*>(bits);
+  plat::MemorySection32 target(w, h);
+  ASSERT_TRUE(target.valid());
   const std::uint8_t bg[3] = {32, 128, 64};  // blue, green, red
-  for (int i = 0; i < w * h; ++i) std::memcpy(px + 4 * i, bg, 3);
+  target.Fill(0x408020);
+  const auto* px = reinterpret_cast<const std::uint8_t*>(target.pixels());
   {
-    TCanvas canvas(dc);
+    TCanvas canvas(target.dc());
     image.DrawGraphic(canvas, Rect(0, 0, w, h));
   }
 
@@ -195,9 +191,6 @@ TEST_P(PngSuiteGoodFile, DrawsAtItsOwnSizeAsTheTransparencyRulesSay) {
       }
     }
   EXPECT_EQ(mismatches, 0);
-  gdi.SelectObject(dc, old);
-  gdi.DeleteObject(plat::Obj(bmp));
-  gdi.DeleteDC(dc);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllGoodFiles, PngSuiteGoodFile, ::testing::ValuesIn(SuiteFiles(false)),

@@ -5,18 +5,9 @@
 #include <vector>
 
 #include "render/DIB.h"
+#include "support/Errors.h"
 
 namespace {
-
-template <typename E>
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message;
-  }
-  return "<no exception>";
-}
 
 // A 32-bit image whose pixel (x, y) holds bytes (x, y, 7, alpha(x, y)).
 void Fill32(TDIB& dib, int w, int h, const std::function<std::uint8_t(int, int)>& alpha) {

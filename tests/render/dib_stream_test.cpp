@@ -7,6 +7,7 @@
 
 #include "picture/Graphics.h"
 #include "render/DIB.h"
+#include "support/Errors.h"
 
 namespace {
 
@@ -73,16 +74,6 @@ Bytes WrittenBody(TDIB& dib) {
 void ReadBody(TDIB& dib, const Bytes& bytes) {
   TMemoryStream in(bytes);
   dib.ReadFormData(in);
-}
-
-template <typename E>
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.Message;
-  }
-  return "<no exception>";
 }
 
 class DIBStream : public ::testing::Test {
