@@ -204,9 +204,19 @@ std::int32_t CheckDIBHeader(const TDIBInfoHeader& h, const TDIBPixelFormat& pf) 
 
 namespace {
 
+// Where the alpha byte of a 32-bit pixel lies under these colour masks: the shift of the one whole byte no
+// mask touches, preferring the top one; -1 when every byte holds some colour.
+int AlphaByteShift(const std::uint32_t (&masks)[3]) {
+  const std::uint32_t used = masks[0] | masks[1] | masks[2];
+  for (int shift = 24; shift >= 0; shift -= 8)
+    if ((used & (0xFFu << shift)) == 0) return shift;
+  return -1;
+}
+
 // The body always describes its channels with the standard masks of its format, so channels stored at
 // other places (same widths, other positions) are moved to the standard places once, when read; otherwise
-// such a picture would show swapped colours.
+// such a picture would show swapped colours. A 32-bit pixel's alpha byte goes to the fourth byte, where
+// the standard layout keeps it.
 void RepackChannels(TDIBSharedImage& img, const std::uint32_t (&masks)[3]) {
   const TDIBPixelFormat& pf = img.PixelFormat;
   if (masks[0] == pf.RBitMask && masks[1] == pf.GBitMask && masks[2] == pf.BBitMask) return;
@@ -217,12 +227,13 @@ void RepackChannels(TDIBSharedImage& img, const std::uint32_t (&masks)[3]) {
     from[c] = masks[c] ? LowestBit(masks[c]) : 0;
     to[c] = LowestBit(target[c]);
   }
+  const int alphaShift = img.BitCount == 32 ? AlphaByteShift(masks) : -1;
   const std::size_t bytes = static_cast<std::size_t>(img.BitCount / 8);
   for (std::int32_t y = 0; y < img.Height; ++y) {
     std::uint8_t* p = img.Bits + static_cast<std::size_t>(y) * static_cast<std::size_t>(img.Stride);
     for (std::int32_t x = 0; x < img.Width; ++x, p += bytes) {
       std::uint32_t v = bytes == 4 ? GetU32(p) : GetU16(p);
-      std::uint32_t out = 0;
+      std::uint32_t out = alphaShift >= 0 ? ((v >> alphaShift) & 0xFFu) << 24 : 0;
       for (int c = 0; c < 3; ++c) out |= (((v & masks[c]) >> from[c]) << to[c]) & target[c];
       if (bytes == 4)
         PutU32(p, out);

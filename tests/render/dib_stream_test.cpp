@@ -177,6 +177,37 @@ TEST_F(DIBStream, SixteenBitMasksOfFourBitsAreRefused) {
   EXPECT_EQ("PixelFormat in invalid", MessageOf<EInvalidGraphicOperation>([&] { ReadBody(dib, b.Make()); }));
 }
 
+// Masks at other places move the colours to the standard ones; the byte no mask covers is the alpha and
+// stays the fourth byte.
+TEST_F(DIBStream, ThirtyTwoBitMasksAtOtherPlacesKeepTheAlphaByte) {
+  Body b;
+  b.width = 1;
+  b.height = 1;
+  b.bitCount = 32;
+  b.compression = 3;
+  b.masks = {0xFF, 0xFF00, 0xFF0000};  // red in the lowest byte, blue in the third
+  b.pixels = {0x11, 0x22, 0x33, 0x80};
+  TDIB dib;
+  ReadBody(dib, b.Make());
+  const std::uint8_t* p = dib.RowReadOnly(0);
+  EXPECT_EQ((Bytes{0x33, 0x22, 0x11, 0x80}), Bytes(p, p + 4));  // blue, green, red, alpha
+  EXPECT_TRUE(dib.HasAlpha());
+}
+
+TEST_F(DIBStream, ThirtyTwoBitMasksLeavingTheLowByteFreeMoveItsAlphaToTheFourthByte) {
+  Body b;
+  b.width = 1;
+  b.height = 1;
+  b.bitCount = 32;
+  b.compression = 3;
+  b.masks = {0xFF000000, 0xFF0000, 0xFF00};
+  b.pixels = {0x80, 0x33, 0x22, 0x11};
+  TDIB dib;
+  ReadBody(dib, b.Make());
+  const std::uint8_t* p = dib.RowReadOnly(0);
+  EXPECT_EQ((Bytes{0x33, 0x22, 0x11, 0x80}), Bytes(p, p + 4));
+}
+
 TEST_F(DIBStream, TwoBitBodyNamesItsBitCount) {
   Body b;
   b.bitCount = 2;
