@@ -20,6 +20,10 @@ TDIBSharedImage* EmptyImage() {
 std::uint16_t GetU16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
 }
+std::uint32_t GetU32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
 void PutU16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v);
   p[1] = static_cast<std::uint8_t>(v >> 8);
@@ -224,8 +228,11 @@ void TDIB::ReadGraphicStream(TStream& Stream) {
   if (got == 0) return;
   if (got < sizeof header) throw EInvalidGraphic(SInvalidDIB);
   if (GetU16(header) == DIBFileType) {
-    // The header's pixel offset is not used: the body follows the file header directly.
-    ReadFormData(Stream);
+    auto img = TDIBSharedImage::ReadBody(Stream, image_->MemoryImage, start + GetU32(header + 10));
+    if (img)
+      SetImage(img.release());
+    else
+      Clear();
     return;
   }
   if (header[0] != 0xFF || header[1] != 0xD8) throw EInvalidGraphic(SInvalidDIB);
@@ -238,10 +245,21 @@ void TDIB::ReadGraphicStream(TStream& Stream) {
   try {
     jpeg->ReadGraphicStream(Stream);
   } catch (const EInvalidGraphic&) {
-    ReadFormData(Stream);
+    // A body may follow where the JPEG reader stopped. When none does, the file is a broken JPEG picture:
+    // its reader's error stands rather than an empty picture or the body reader's complaint.
+    std::unique_ptr<TDIBSharedImage> img;
+    try {
+      img = TDIBSharedImage::ReadBody(Stream, image_->MemoryImage);
+    } catch (const Exception&) {
+    }
+    if (!img) throw;
+    SetImage(img.release());
     return;
   }
-  AssignGraphic(*jpeg);
+  // Converted aside, so a picture that fails to decode leaves this image as it was.
+  TDIB converted;
+  converted.AssignGraphic(*jpeg);
+  SetImage(converted.image_);
 }
 
 void TDIB::WriteGraphicStream(TStream& Stream) {

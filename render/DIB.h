@@ -121,7 +121,9 @@ class TDIBSharedImage : public TSharedImage {
   TDIBSharedImage& operator=(const TDIBSharedImage&) = delete;
 
   // Reads a stored body from the stream (see TDIB::ReadFormData). Returns null when the stream holds nothing.
-  static std::unique_ptr<TDIBSharedImage> ReadBody(TStream& stream, bool memoryImage);
+  // pixelsAt: the stream position a file header gives for the pixels, or -1.
+  static std::unique_ptr<TDIBSharedImage> ReadBody(TStream& stream, bool memoryImage,
+                                                   std::int64_t pixelsAt = -1);
   // A body of w x h pixels (both positive), with the given format and colour table; pixels zeroed.
   static std::unique_ptr<TDIBSharedImage> Make(std::int32_t w, std::int32_t h, int bitCount,
                                                const TDIBPixelFormat& pf, const TRGBQuads& colorTable,

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/Consts.h"
+#include "picture/BitmapImage.h"
 #include "render/DIB.h"
 
 namespace {
@@ -194,7 +195,12 @@ std::int32_t CheckDIBHeader(const TDIBInfoHeader& h, const TDIBPixelFormat& pf) 
   // Run-length data only means something for the bit count it was made for.
   if ((h.Compression == DIB_BI_RLE8 && h.BitCount != 8) || (h.Compression == DIB_BI_RLE4 && h.BitCount != 4))
     throw EInvalidGraphic(SInvalidDIB);
+  // The same ceiling as every other picture's pixels: run-length data could otherwise claim gigabytes from
+  // a few bytes, to be zero-filled when first drawn.
+  if (static_cast<std::size_t>(imageSize) > MaxBitmapBytes()) throw EInvalidGraphic(SInvalidDIB);
   if (h.Compression == DIB_BI_RLE8 || h.Compression == DIB_BI_RLE4) {
+    // Runs fill rows from the bottom up; there is no top-down run-length layout.
+    if (h.Height < 0) throw EInvalidGraphic(SInvalidDIB);
     if (h.SizeImage > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
       throw EInvalidGraphic(SInvalidDIB);
     return static_cast<std::int32_t>(h.SizeImage);
@@ -330,7 +336,8 @@ std::unique_ptr<TDIBSharedImage> TDIBSharedImage::Make(std::int32_t w, std::int3
   return img;
 }
 
-std::unique_ptr<TDIBSharedImage> TDIBSharedImage::ReadBody(TStream& stream, bool memoryImage) {
+std::unique_ptr<TDIBSharedImage> TDIBSharedImage::ReadBody(TStream& stream, bool memoryImage,
+                                                           std::int64_t pixelsAt) {
   std::uint8_t b[DIBInfoHeaderSize + DIBMasksSize];
   std::size_t got = stream.Read(b, 4);
   if (got == 0) return nullptr;
@@ -386,6 +393,9 @@ std::unique_ptr<TDIBSharedImage> TDIBSharedImage::ReadBody(TStream& stream, bool
   }
 
   const std::int32_t pixelBytes = CheckDIBHeader(h, pf);
+  // A gap between the colour table and the pixels is skipped when the file says where they start; an
+  // offset into the headers or past the end is a writer's slip, and the pixels follow the table.
+  if (pixelsAt > stream.GetPosition() && pixelsAt < stream.GetSize()) stream.SetPosition(pixelsAt);
   const bool compressed = h.Compression == DIB_BI_RLE8 || h.Compression == DIB_BI_RLE4;
   RequireRemaining(stream, static_cast<std::uint32_t>(pixelBytes));
   const std::int32_t absHeight = h.Height < 0 ? -h.Height : h.Height;

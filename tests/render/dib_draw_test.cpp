@@ -244,6 +244,38 @@ TEST_F(DIBDraw, BitmapSuiteFilesDrawLikeTheBitmapReader) {
   }
 }
 
+// Pixels that start where the file header says, after a gap behind the colour table.
+TEST_F(DIBDraw, PixelOffsetPastTheColourTableIsHonoured) {
+  const std::string dir = std::string(DS_CORPORA_DIR) + "/bmpsuite/";
+  TDIB gap, plain;
+  gap.LoadFromFile(dir + "q/pal8offs.bmp");
+  plain.LoadFromFile(dir + "g/pal8.bmp");
+  TDIB a, b;
+  MakeTarget(a, plain.Width(), plain.Height());
+  MakeTarget(b, plain.Width(), plain.Height());
+  a.Canvas()->Draw(0, 0, &gap);
+  b.Canvas()->Draw(0, 0, &plain);
+  int mismatches = 0;
+  for (int y = 0; y < plain.Height(); ++y)
+    for (int x = 0; x < plain.Width(); ++x) mismatches += BGR(a, x, y) != BGR(b, x, y);
+  EXPECT_EQ(0, mismatches);
+}
+
+// Offsets that point into the headers, or past the end, are ignored: the pixels follow the colour table.
+TEST_F(DIBDraw, PixelOffsetOutsideThePixelAreaIsIgnored) {
+  for (std::uint32_t offset : {0u, 20u, 58u, 1000u}) {
+    Bytes f = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0};
+    Put32(f, offset);
+    for (std::uint32_t v : {12u, 0x00010001u, 0x00180001u}) Put32(f, v);  // core header: 1 x 1, 24 bits
+    for (std::uint8_t c : {5, 6, 7, 0}) f.push_back(c);
+    TDIB dib;
+    TMemoryStream in(f);
+    dib.ReadGraphicStream(in);
+    ASSERT_EQ(1, dib.Width()) << offset;
+    EXPECT_EQ(5, dib.RowReadOnly(0)[0]) << offset;
+  }
+}
+
 TEST_F(DIBDraw, BitmapFilesWithLongerHeadersAreInvalid) {
   TDIB dib;
   EXPECT_THROW(dib.LoadFromFile(std::string(DS_CORPORA_DIR) + "/bmpsuite/g/pal8v5.bmp"), EInvalidGraphic);
@@ -270,6 +302,21 @@ TEST_F(DIBJpegMarker, FileStartingWithAJpegMarkerBecomesATwentyFourBitImage) {
   EXPECT_EQ(4, dib.Width());
   EXPECT_EQ(2, dib.Height());
   EXPECT_EQ(3, dib.RowReadOnly(0)[3 * 3 + 2]);  // pixel (3, 0): red = x
+}
+
+TEST_F(DIBJpegMarker, RejectedJpegDataWithNothingAfterItFailsWithTheJpegErrorAndKeepsTheImage) {
+  TDIB dib;
+  TTestGraphic g;
+  dib.Assign(&g);
+  Bytes f = {0xFF, 0xD8, 'X', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  TMemoryStream in(f);
+  try {
+    dib.ReadGraphicStream(in);
+    ADD_FAILURE() << "a broken JPEG picture loaded";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ("not a picture", e.Message);
+  }
+  EXPECT_EQ(3, dib.Width());
 }
 
 TEST_F(DIBJpegMarker, RejectedJpegDataIsReadAsABodyWhereTheReaderStopped) {

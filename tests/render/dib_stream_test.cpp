@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "picture/BitmapImage.h"
 #include "picture/Graphics.h"
 #include "render/DIB.h"
 #include "support/Errors.h"
@@ -250,8 +251,8 @@ TEST_F(DIBStream, PixelDataEndingEarlyIsAReadErrorAndKeepsThePreviousImage) {
   ReadBody(dib, good.Make());
   const TDIBSharedImage* before = &dib.Image();
   Body b;
-  b.width = 20000;  // 400 MB claimed, 3 bytes present: refused before anything is allocated
-  b.height = 20000;
+  b.width = 12000;  // 144 MB claimed, 3 bytes present: refused before anything is allocated
+  b.height = 12000;
   b.bitCount = 8;
   b.colors = Bytes(1024, 0);
   b.pixels = {1, 2, 3};
@@ -303,6 +304,31 @@ TEST_F(DIBStream, RunLengthDataStaysCompressedUntilPixelsAreNeeded) {
   EXPECT_EQ(7, dib.Row(1)[2]);
   EXPECT_EQ(0, dib.Row(1)[3]);
   EXPECT_EQ(8, dib.ImageSize());
+}
+
+TEST_F(DIBStream, RunLengthDataClaimingMorePixelsThanAnyPictureMayHaveIsInvalid) {
+  // A few bytes standing for 40000 x 40000 pixels: expanding them would zero-fill 1.6 GB.
+  TDIB dib;
+  EXPECT_EQ("DIB is invalid", MessageOf<EInvalidGraphic>([&] {
+              ReadBody(dib, Rle8Body({0, 1}, 40000, 40000));
+            }));
+  const std::size_t limit = MaxBitmapBytes();
+  SetMaxBitmapBytes(4000);
+  EXPECT_EQ("DIB is invalid", MessageOf<EInvalidGraphic>([&] { ReadBody(dib, Rle8Body({0, 1}, 64, 63)); }));
+  EXPECT_NO_THROW(ReadBody(dib, Rle8Body({0, 1}, 64, 62)));
+  SetMaxBitmapBytes(limit);
+}
+
+TEST_F(DIBStream, TopDownRunLengthDataIsInvalid) {
+  // Run-length data fills rows from the bottom up; a body claiming the other order is refused, in a
+  // stored picture and in a .dib file alike.
+  const Bytes body = Rle8Body({2, 7, 0, 1}, 2, -2);
+  TDIB dib;
+  EXPECT_EQ("DIB is invalid", MessageOf<EInvalidGraphic>([&] { ReadBody(dib, body); }));
+  Bytes file = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  file.insert(file.end(), body.begin(), body.end());
+  TMemoryStream in(file);
+  EXPECT_EQ("DIB is invalid", MessageOf<EInvalidGraphic>([&] { dib.ReadGraphicStream(in); }));
 }
 
 TEST_F(DIBStream, Rle8DeltaMovesRightAndUp) {
