@@ -234,6 +234,7 @@ bool ReadBitmapLayout(TStream& Stream, TBitmapFileLayout& L) {
   L = TBitmapFileLayout();
   if (Stream.Remaining() == 0) return false;
 
+  const std::int64_t start = Stream.GetPosition();
   BITMAPFILEHEADER fh;
   Stream.ReadBuffer(&fh, sizeof fh);
   if (fh.bfType != BFT_BITMAP) throw EInvalidGraphic(SInvalidBitmap);
@@ -309,6 +310,10 @@ bool ReadBitmapLayout(TStream& Stream, TBitmapFileLayout& L) {
     const std::uint8_t* e = table.data() + i * entrySize;
     L.Colors[i] = RGBQUAD{e[0], e[1], e[2], 0};
   }
+  // A gap between the colour table and the pixels is skipped when the file header says where they start;
+  // an offset into the headers or past the end is a writer's slip, and the pixels follow the table.
+  const std::int64_t pixelsAt = (kept ? 0 : start) + static_cast<std::int64_t>(fh.bfOffBits);
+  if (pixelsAt > S->GetPosition() && pixelsAt < S->GetSize()) S->SetPosition(pixelsAt);
 
   std::uint64_t imageSize = h.biSizeImage;
   if (imageSize == 0) {

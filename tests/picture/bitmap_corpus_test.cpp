@@ -89,6 +89,11 @@ TEST_F(BitmapSuiteTest, IndexedEncodingsOfOnePictureDrawAlike) {
             LoadAndRender(Corpus("bmpsuite/g/pal4.bmp")).Px);
 }
 
+TEST_F(BitmapSuiteTest, PixelsAfterAGapBehindTheColourTableStartAtTheHeadersOffset) {
+  EXPECT_EQ(LoadAndRender(Corpus("bmpsuite/q/pal8offs.bmp")).Px,
+            LoadAndRender(Corpus("bmpsuite/g/pal8.bmp")).Px);
+}
+
 TEST_F(BitmapSuiteTest, EveryGoodFileLoadsWithItsSize) {
   for (const auto& path : FilesIn("bmpsuite/g")) {
     TBitmap b;

@@ -124,6 +124,31 @@ TEST_F(BitmapReadingTest, ReadingStartsAtTheStreamPosition) {
   EXPECT_EQ(Render(b).At(0, 0), 0xABCDEFu);
 }
 
+// The header's pixel offset counts from the file's start; it is followed past the colour table and ignored
+// where it points into the headers or past the end.
+TEST_F(BitmapReadingTest, PixelOffsetIsFollowedOnlyPastTheColourTable) {
+  const auto plain = MakePal8(false);
+  TBitmap original;
+  LoadBytes(original, plain);
+  const Pixels ref = Render(original);
+  const std::size_t pixelsAt = plain.size() - 8;
+  auto withOffset = [&](std::uint32_t offset, std::size_t gap) {
+    std::vector<std::uint8_t> f(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(pixelsAt));
+    f.insert(f.end(), gap, 0xEE);
+    f.insert(f.end(), plain.end() - 8, plain.end());
+    for (int i = 0; i < 4; ++i) f[10 + i] = static_cast<std::uint8_t>(offset >> (8 * i));
+    std::vector<std::uint8_t> data = {'j', 'u', 'n', 'k'};
+    data.insert(data.end(), f.begin(), f.end());
+    TReadOnlyMemoryStream s(data.data(), data.size());
+    s.SetPosition(4);
+    TBitmap b;
+    b.LoadFromStream(s);
+    return Render(b);
+  };
+  EXPECT_EQ(withOffset(static_cast<std::uint32_t>(pixelsAt + 6), 6).Px, ref.Px);
+  for (std::uint32_t offset : {0u, 30u, 5000u}) EXPECT_EQ(withOffset(offset, 0).Px, ref.Px) << offset;
+}
+
 TEST_F(BitmapReadingTest, BitFieldsOf565AreDecodedThroughTheirMasks) {
   Bytes b;
   b.u16(0x4D42).u32(14 + 40 + 12 + 4).u16(0).u16(0).u32(66);
