@@ -7,7 +7,8 @@
 # A finding does not end the target's time: it is logged, kept in fuzz/findings/, and fuzzing resumes
 # (at most FUZZ_MAX_FINDINGS times per target). Every run appends one line to build/fuzz-long/hours.log:
 #   <start UTC> <target> <seconds fuzzed> <executions> <findings> <corpus entries>
-# Set FUZZ_SKIP_BUILD=1 to use the fuzz build as it is.
+# Set FUZZ_SKIP_BUILD=1 to use the fuzz build as it is. FUZZ_TIMEOUT (seconds, default 60) is the time one
+# input may take before it counts as a hang: generous, since the machine is shared and the sanitizers slow.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:-30}
@@ -67,7 +68,7 @@ for name in "${targets[@]}"; do
   while [ "$spent" -lt "$budget" ] && [ "$findings" -le "${FUZZ_MAX_FINDINGS:-5}" ]; do
     t0=$(date +%s)
     set +e
-    nice -n 15 "$exe" -max_total_time=$((budget - spent)) -timeout=10 -rss_limit_mb=2048 \
+    nice -n 15 "$exe" -max_total_time=$((budget - spent)) -timeout="${FUZZ_TIMEOUT:-60}" -rss_limit_mb=2048 \
       -max_len="${FUZZ_MAX_LEN:-65536}" -print_final_stats=1 -artifact_prefix=fuzz/findings/"$name"- \
       "$dir/corpus" "fuzz/corpus/$name" "$dir/seeds" >"$dir/last.log" 2>&1
     rc=$?
