@@ -71,21 +71,45 @@ std::uint32_t Le32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
-// Pure check of an icon file held in memory: the header's type word, a directory that fits, and every
-// entry's image inside the data. Returns false for a file the icon cannot be made from.
-bool IconDataUsable(const std::vector<std::uint8_t>& d) {
+// Pure check of an icon file held in memory: the header's type word and a directory that fits. Returns
+// false for a file no icon can be made from.
+bool IconDirectoryUsable(const std::vector<std::uint8_t>& d) {
   const std::uint16_t type = Le16(d.data() + 2);
   if (type == 0) return true;  // the stock application icon stands for it
   const std::uint16_t count = Le16(d.data() + 4);
   if (count == 0) return false;
   const std::size_t dirEnd = sizeof(ICONDIR) + std::size_t{count} * sizeof(ICONDIRENTRY);
-  if (dirEnd > d.size()) return false;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = d.data() + sizeof(ICONDIR) + i * sizeof(ICONDIRENTRY);
-    const std::uint64_t size = Le32(e + 8), offset = Le32(e + 12);
-    if (size == 0 || offset + size > d.size()) return false;
+  return dirEnd <= d.size();
+}
+
+const std::uint8_t* DirEntry(const std::vector<std::uint8_t>& d, int index) {
+  return d.data() + sizeof(ICONDIR) + static_cast<std::size_t>(index) * sizeof(ICONDIRENTRY);
+}
+
+// Pure check of one directory entry: its image lies inside the data.
+bool IconEntryUsable(const std::vector<std::uint8_t>& d, int index) {
+  const std::uint8_t* e = DirEntry(d, index);
+  const std::uint64_t size = Le32(e + 8), offset = Le32(e + 12);
+  return size != 0 && offset + size <= d.size();
+}
+
+// The entry of a type-1 file with a usable directory that suits the requested size (0: the system icon
+// size) and the screen's colours.
+int ChosenIconEntry(const std::vector<std::uint8_t>& d, int requestedWidth, int requestedHeight) {
+  Gdi& gdi = GdiSvc();
+  const std::uint16_t count = Le16(d.data() + 4);
+  std::vector<TIconDirEntryInfo> entries;
+  for (int i = 0; i < count; ++i) {
+    const std::uint8_t* e = DirEntry(d, i);
+    entries.push_back(TIconDirEntryInfo{e[0], e[1], e[2], Le16(e + 4), Le16(e + 6)});
   }
-  return true;
+  const int targetW = requestedWidth ? requestedWidth : gdi.GetSystemMetrics(SM_CXICON);
+  const int targetH = requestedHeight ? requestedHeight : gdi.GetSystemMetrics(SM_CYICON);
+  HDC screen = gdi.GetDC(nullptr);
+  const std::int32_t display =
+      IconDisplayColors(gdi.GetDeviceCaps(screen, PLANES), gdi.GetDeviceCaps(screen, BITSPIXEL));
+  gdi.ReleaseDC(nullptr, screen);
+  return ChooseIconEntry(entries, targetW, targetH, display);
 }
 
 }  // namespace
@@ -158,7 +182,12 @@ void TIcon::ReadGraphicStream(TStream& Stream) {
     if (img->Data.size() < sizeof(ICONDIR)) throw EReadError(SReadError);
     const std::uint16_t type = Le16(img->Data.data() + 2);
     if (type != 0 && type != 1) throw EInvalidGraphic(SInvalidIcon);
-    if (!IconDataUsable(img->Data)) throw EInvalidGraphic(SInvalidIcon);
+    if (!IconDirectoryUsable(img->Data)) throw EInvalidGraphic(SInvalidIcon);
+    // Only the entry that will be shown must be sound; others may be broken. (A later change of the
+    // requested size is checked again when the handle is made.)
+    if (type == 1 &&
+        !IconEntryUsable(img->Data, ChosenIconEntry(img->Data, requestedWidth_, requestedHeight_)))
+      throw EInvalidGraphic(SInvalidIcon);
   } catch (...) {
     delete img;
     throw;
@@ -184,22 +213,9 @@ void TIcon::HandleNeeded() {
     if (!img->Handle) throw EInvalidGraphic(SInvalidIcon);
     return;
   }
-  const std::uint16_t count = Le16(d.data() + 4);
-  std::vector<TIconDirEntryInfo> entries;
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t* e = d.data() + sizeof(ICONDIR) + i * sizeof(ICONDIRENTRY);
-    entries.push_back(TIconDirEntryInfo{e[0], e[1], e[2], Le16(e + 4), Le16(e + 6)});
-  }
-  int targetW = requestedWidth_, targetH = requestedHeight_;
-  if (targetW == 0) targetW = gdi.GetSystemMetrics(SM_CXICON);
-  if (targetH == 0) targetH = gdi.GetSystemMetrics(SM_CYICON);
-  HDC screen = gdi.GetDC(nullptr);
-  const std::int32_t display =
-      IconDisplayColors(gdi.GetDeviceCaps(screen, PLANES), gdi.GetDeviceCaps(screen, BITSPIXEL));
-  gdi.ReleaseDC(nullptr, screen);
-  const int chosen = ChooseIconEntry(entries, targetW, targetH, display);
-  const std::uint8_t* e =
-      d.data() + sizeof(ICONDIR) + static_cast<std::size_t>(chosen) * sizeof(ICONDIRENTRY);
+  const int chosen = ChosenIconEntry(d, requestedWidth_, requestedHeight_);
+  if (!IconEntryUsable(d, chosen)) throw EInvalidGraphic(SInvalidIcon);
+  const std::uint8_t* e = DirEntry(d, chosen);
   const std::uint32_t size = Le32(e + 8), offset = Le32(e + 12);
   HICON icon = gdi.CreateIconFromResourceEx(d.data() + offset, size, 1, ICON_RESOURCE_VERSION, e[0], e[1],
                                             LR_DEFAULTCOLOR);

@@ -130,6 +130,40 @@ TEST_F(IconTest, EntryOutsideTheDataIsRefused) {
   EXPECT_THROW(LoadBytes(icon, noDir), EInvalidGraphic);
 }
 
+// A broken 48x48 entry (its image lies past the end of the file) before a sound 2x2 one.
+std::vector<std::uint8_t> IconWithABrokenFirstEntry() {
+  const auto one = MakeIcon(1);
+  const std::vector<std::uint8_t> image(one.begin() + 22, one.end());
+  Bytes f;
+  f.u16(0).u16(1).u16(2);
+  f.u8(48).u8(48).u8(0).u8(0).u16(1).u16(32).u32(4000).u32(38);
+  f.u8(2).u8(2).u8(0).u8(0).u16(1).u16(32).u32(static_cast<std::uint32_t>(image.size())).u32(38);
+  f.raw(image);
+  return f.v;
+}
+
+TEST_F(IconTest, BrokenEntryThatIsNotChosenDoesNotStopTheChosenOne) {
+  TIcon icon;
+  icon.SetRequestedSize(2, 2);
+  LoadBytes(icon, IconWithABrokenFirstEntry());
+  Target t(3, 3, 0x010101);
+  t.Canvas().Draw(0, 0, &icon);
+  EXPECT_EQ(icon.Width(), 2);
+  EXPECT_EQ(t.Read().At(1, 1), 0x123456u);
+}
+
+TEST_F(IconTest, BrokenEntryThatIsChosenIsRefusedAtLoadOrWhenChosenLater) {
+  TIcon icon;
+  icon.SetRequestedSize(48, 48);
+  EXPECT_EQ(MessageOf([&] { LoadBytes(icon, IconWithABrokenFirstEntry()); }),
+            "EInvalidGraphic: Icon image is not valid");
+  TIcon later;
+  later.SetRequestedSize(2, 2);
+  LoadBytes(later, IconWithABrokenFirstEntry());
+  later.SetRequestedSize(48, 48);
+  EXPECT_EQ(MessageOf([&] { later.Handle(); }), "EInvalidGraphic: Icon image is not valid");
+}
+
 TEST_F(IconTest, TypeZeroUsesTheStockApplicationIcon) {
   TIcon icon;
   LoadBytes(icon, {0, 0, 0, 0, 0, 0});
