@@ -542,7 +542,7 @@ class TCustomDXDraw : public TCustomControl {
   void UpdatePalette();  // loads the palette from ColorTable
 
   // The palette-changed notification: restores when the palette is in the foreground; true when handled.
-  bool PaletteChanged(bool Foreground);
+  bool PaletteChanged(bool Foreground) override;
 
   void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
   void SetParent(TWinControl* AParent) override;

@@ -215,6 +215,10 @@ void TControl::WndProc(TMessage& Message) {
   }
 }
 
+bool TControl::PaletteChanged(bool) {
+  return false;
+}
+
 void TControl::DoContextPopup(TMessage& Message) {
   if (!popupMenu_ || !popupMenu_->AutoPopup()) {
     DefaultHandler(Message);
@@ -460,6 +464,17 @@ void TWinControl::WndProc(TMessage& Message) {
     default:
       TControl::WndProc(Message);
   }
+}
+
+bool TWinControl::PaletteChanged(bool Foreground) {
+  if (!Visible()) return false;
+  // Topmost child first; in the foreground only one control realises its palette.
+  bool handled = false;
+  for (int i = ControlCount() - 1; i >= 0; --i) {
+    if (Foreground && handled) return true;
+    handled = Controls(i)->PaletteChanged(Foreground) || handled;
+  }
+  return TControl::PaletteChanged(Foreground) || handled;
 }
 
 void TWinControl::WMPaint(TMessage& Message) {

@@ -87,6 +87,10 @@ class TControl : public TComponent {
   // Sends a message through WindowProc and returns its result.
   plat::LRESULT Perform(plat::UINT Msg, plat::WPARAM WParam, plat::LPARAM LParam);
 
+  // The system palette changed (Foreground: this program's window is to realise its palette first). True
+  // when the control handled it. A plain control has no palette; a windowed one asks its children.
+  virtual bool PaletteChanged(bool Foreground);
+
   TNotifyEvent OnResize;
   TNotifyEvent OnClick;
   // Whether the colour follows the parent's (stored; colours are not inherited at run time here).
@@ -145,6 +149,7 @@ class TWinControl : public TControl {
   void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
   void SetCaption(const std::string& v) override;
   void SetEnabled(bool v) override;
+  bool PaletteChanged(bool Foreground) override;
   void Invalidate();
   void Update();
   // Window showing state: created and shown when visible and the parent is showing.

@@ -115,6 +115,14 @@ void TCustomForm::WndProc(TMessage& Message) {
     case CM_RELEASE:
       FreeComponent(this);
       return;
+    case plat::WM_QUERYNEWPALETTE:
+      Message.Result = PaletteChanged(true) ? 1 : 0;
+      return;
+    case plat::WM_PALETTECHANGED:
+      // The window that realised the new palette needs no telling.
+      Message.Result = 0;
+      if (reinterpret_cast<plat::HWND>(Message.WParam) != handle_) PaletteChanged(false);
+      return;
     default:
       TWinControl::WndProc(Message);
   }
@@ -256,6 +264,14 @@ void TApplication::WndProc(TMessage& Message) {
     case plat::WM_CLOSE:
       if (mainForm_) mainForm_->Close();
       return;
+    case plat::WM_QUERYNEWPALETTE:
+    case plat::WM_PALETTECHANGED:
+      // The system tells top-level windows only; the main form may be a child of another program's window.
+      if (mainForm_ && mainForm_->HandleAllocated()) {
+        Message.Result = mainForm_->Perform(Message.Msg, Message.WParam, Message.LParam);
+        return;
+      }
+      break;
     default:
       break;
   }

@@ -258,6 +258,17 @@ TEST_F(DXDrawSetupTest, ForegroundPaletteChangeRestoresAndBackgroundOneIsIgnored
   EXPECT_EQ(log.entries, (std::vector<std::string>{"OnRestoreSurface"}));
 }
 
+TEST_F(DXDrawSetupTest, PaletteMessagesToTheFormReachTheSurface) {
+  draw->Initialize();
+  TEventLog& log = NewLog();
+  log.WireEvents(*draw);
+  plat::WindowSystem& ws = plat::Windows();
+  ws.SendMessage(form->Handle(), plat::WM_PALETTECHANGED, 0, 0);
+  EXPECT_TRUE(log.entries.empty());
+  EXPECT_EQ(1, ws.SendMessage(form->Handle(), plat::WM_QUERYNEWPALETTE, 0, 0));
+  EXPECT_EQ(log.entries, (std::vector<std::string>{"OnRestoreSurface"}));
+}
+
 TEST_F(DXDrawSetupTest, PaletteEntriesSwapToRGBOrderAndKeepSystemColoursAtTheEnds) {
   plat::RGBQUAD table[256] = {};
   table[100] = {3, 2, 1, 9};  // blue 3, green 2, red 1

@@ -289,6 +289,32 @@ TEST_F(FormCreation, RunShowsMainFormAndClosingItTerminates) {
   EXPECT_TRUE(windows().IsWindowVisible(ProbeForm->Handle()));
 }
 
+// Records the palette notifications it receives; handles those in the foreground.
+class TPaletteProbe : public TCustomControl {
+ public:
+  explicit TPaletteProbe(TComponent* owner) : TCustomControl(owner) {}
+  std::vector<bool> calls;
+  bool PaletteChanged(bool foreground) override {
+    calls.push_back(foreground);
+    return foreground;
+  }
+};
+
+TEST_F(FormCreation, PaletteMessagesReachTheMainFormsControlsAlsoThroughTheApplicationWindow) {
+  app().CreateForm(ProbeForm);
+  ProbeForm->Show();
+  auto* probe = new TPaletteProbe(ProbeForm);
+  probe->SetParent(ProbeForm);
+  auto other = reinterpret_cast<plat::WPARAM>(app().Handle());
+  EXPECT_EQ(1, windows().SendMessage(app().Handle(), plat::WM_QUERYNEWPALETTE, 0, 0));
+  windows().SendMessage(app().Handle(), plat::WM_PALETTECHANGED, other, 0);
+  windows().SendMessage(ProbeForm->Handle(), plat::WM_PALETTECHANGED, other, 0);
+  // The form that realised the palette itself is not told again.
+  windows().SendMessage(ProbeForm->Handle(), plat::WM_PALETTECHANGED,
+                        reinterpret_cast<plat::WPARAM>(ProbeForm->Handle()), 0);
+  EXPECT_EQ(probe->calls, (std::vector<bool>{true, false, false}));
+}
+
 TEST_F(FormCreation, DestroyingApplicationDestroysFormWindow) {
   app().CreateForm(ProbeForm);
   plat::HWND h = ProbeForm->Handle();
