@@ -1,5 +1,6 @@
 #include "app/PictureDump.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <ostream>
@@ -33,6 +34,20 @@ bool CopyOwnAlpha(TGraphic& Graphic, TPictureDump& Dump) {
     return true;
   }
   return false;
+}
+
+// The text with each line break (CR, LF or CR LF) made one space.
+std::string OneLine(const std::string& Text) {
+  std::string line;
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    if (Text[i] == '\r' || Text[i] == '\n') {
+      if (Text[i] == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') ++i;
+      line += ' ';
+    } else {
+      line += Text[i];
+    }
+  }
+  return line;
 }
 
 }  // namespace
@@ -79,17 +94,36 @@ TPictureDump RenderPictureFile(const std::string& FileName) {
   return RenderGraphic(*picture.Graphic());
 }
 
-std::vector<std::uint8_t> EncodePam(const TPictureDump& Dump) {
+void WritePam(const TPictureDump& Dump, TStream& Out) {
   const int depth = Dump.HasAlpha ? 4 : 3;
   const std::string header =
       Format("P7\nWIDTH %d\nHEIGHT %d\nDEPTH %d\nMAXVAL 255\nTUPLTYPE %s\nENDHDR\n", Dump.Width, Dump.Height,
              depth, std::string(Dump.HasAlpha ? "RGB_ALPHA" : "RGB"));
-  std::vector<std::uint8_t> out(header.begin(), header.end());
-  const std::size_t pixels = Dump.Rgba.size() / 4;
-  out.reserve(out.size() + pixels * depth);
-  for (std::size_t i = 0; i < pixels; ++i)
-    out.insert(out.end(), &Dump.Rgba[i * 4], &Dump.Rgba[i * 4] + depth);
-  return out;
+  Out.WriteBuffer(header.data(), header.size());
+  if (Dump.Width <= 0 || Dump.Height <= 0) return;
+  const std::size_t width = std::size_t(Dump.Width);
+  const std::size_t rows = std::min(std::size_t(Dump.Height), Dump.Rgba.size() / (width * 4));
+  std::vector<std::uint8_t> row(width * depth);
+  for (std::size_t y = 0; y < rows; ++y) {
+    const std::uint8_t* in = &Dump.Rgba[y * width * 4];
+    if (depth == 4) {
+      std::memcpy(row.data(), in, row.size());
+    } else {
+      std::uint8_t* out = row.data();
+      for (std::size_t x = 0; x < width; ++x, in += 4, out += 3) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+      }
+    }
+    Out.WriteBuffer(row.data(), row.size());
+  }
+}
+
+std::vector<std::uint8_t> EncodePam(const TPictureDump& Dump) {
+  TMemoryStream out;
+  WritePam(Dump, out);
+  return out.Data();
 }
 
 int RunPictureDump(const std::string& Input, const std::string& Output, std::ostream& Err) {
@@ -101,12 +135,12 @@ int RunPictureDump(const std::string& Input, const std::string& Output, std::ost
     struct Stop {
       ~Stop() { StopProgramUnits(); }
     } stop;
-    const std::vector<std::uint8_t> pam = EncodePam(RenderPictureFile(Input));
+    const TPictureDump dump = RenderPictureFile(Input);
     TFileStream file(Output, TFileMode::fmCreate);
-    file.WriteBuffer(pam.data(), pam.size());
+    WritePam(dump, file);
     return 0;
   } catch (const Exception& e) {
-    Err << e.ClassName() << ": " << e.Message << '\n';
+    Err << e.ClassName() << ": " << OneLine(e.Message) << '\n';
   } catch (const std::bad_alloc&) {
     Err << "EOutOfMemory: Out of memory\n";
   }

@@ -9,6 +9,7 @@
 #include <vector>
 
 class TGraphic;
+class TStream;
 
 struct TPictureDump {
   int Width = 0;
@@ -29,9 +30,12 @@ constexpr std::int64_t MaxPictureDumpPixels = std::int64_t(1) << 26;
 TPictureDump RenderGraphic(TGraphic& Graphic);
 // Loads a file through TPicture::LoadPictureFile and renders it; the loader's exceptions pass on.
 TPictureDump RenderPictureFile(const std::string& FileName);
-// PAM bytes: DEPTH 4 RGB_ALPHA when the dump has alpha, else DEPTH 3 RGB; MAXVAL 255.
+// PAM bytes: DEPTH 4 RGB_ALPHA when the dump has alpha, else DEPTH 3 RGB; MAXVAL 255. WritePam writes them
+// row by row.
 std::vector<std::uint8_t> EncodePam(const TPictureDump& Dump);
+void WritePam(const TPictureDump& Dump, TStream& Out);
 
 // The whole tool: installs a soft platform (32-bit screen), starts the program's units, renders Input and
-// writes Output. Returns 0, or 1 after one line "<ExceptionClass>: <message>" on Err.
+// writes Output. Returns 0, or 1 after one line "<ExceptionClass>: <message>" on Err (the message's line
+// breaks as spaces).
 int RunPictureDump(const std::string& Input, const std::string& Output, std::ostream& Err);

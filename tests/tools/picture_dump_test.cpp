@@ -234,6 +234,32 @@ TEST(PictureDumpFailures, BrokenPngPrintsItsErrorClassAndMessageOnOneLine) {
   EXPECT_TRUE(ReadBytes(Temp("broken.pam")).empty());
 }
 
+// A picture kind whose reader refuses every file with a message of three lines.
+class TThreeLineRefusal : public TGraphic {
+ public:
+  DS_GRAPHIC_CLASS(TThreeLineRefusal, TGraphic)
+  void DrawGraphic(TCanvas&, const TRect&) override {}
+  bool IsEmpty() const override { return true; }
+  int ImageHeight() const override { return 0; }
+  int ImageWidth() const override { return 0; }
+  void ResizeHeight(int) override {}
+  void ResizeWidth(int) override {}
+  void ReadGraphicStream(TStream&) override {
+    throw EInvalidGraphic("System Error.  Code: 8.\r\nNo memory\nleft");
+  }
+  void WriteGraphicStream(TStream&) override {}
+  void ReadClipboard(plat::WORD, std::uintptr_t, plat::HPALETTE) override {}
+  void WriteClipboard(plat::WORD&, std::uintptr_t&, plat::HPALETTE&) override {}
+};
+
+TEST(PictureDumpFailures, MessageOfSeveralLinesIsPrintedOnOne) {
+  TPicture::RegisterPictureFormat("threelines", "test pictures", TThreeLineRefusal::StaticClass());
+  const DumpRun r = Dump(WriteTemp("picture.threelines", {1, 2, 3}), "threelines.pam");
+  TPicture::UnregisterGraphicClass(TThreeLineRefusal::StaticClass());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "EInvalidGraphic: System Error.  Code: 8. No memory left\n");
+}
+
 TEST(PictureDumpFailures, UnknownExtensionIsAnInvalidGraphic) {
   const DumpRun r = Dump(WriteTemp("picture.xyz", {1, 2, 3}), "unknown.pam");
   EXPECT_EQ(r.code, 1);
