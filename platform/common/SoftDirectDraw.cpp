@@ -675,6 +675,13 @@ void SoftDirectDraw::FailDrawPrimitive(int count, HRESULT result) {
   s_->drawFault.result = result;
 }
 
+std::uint64_t SoftDirectDraw::FailedRestores() const {
+  return s_->restoreFault.taken;
+}
+std::uint64_t SoftDirectDraw::FailedDrawPrimitives() const {
+  return s_->drawFault.taken;
+}
+
 void SoftDirectDraw::SetFastPathEnabled(bool enabled) {
   s_->fastPath = enabled;
 }

@@ -95,6 +95,9 @@ class SoftDirectDraw : public DirectDrawSystem {
   void SetDeviceRenderBitDepths(DWORD ddbdFlags);
   void FailCreateDevice(int count, HRESULT result = DDERR_GENERIC);
   void FailDrawPrimitive(int count, HRESULT result = DDERR_GENERIC);
+  // Calls failed by the restore and draw faults so far.
+  std::uint64_t FailedRestores() const;
+  std::uint64_t FailedDrawPrimitives() const;
 
   // ---- Rasteriser and statistics ----
   void SetFastPathEnabled(bool enabled);

@@ -111,9 +111,11 @@ struct State {
     int count = 0;  // calls still to fail; negative: every call
     HRESULT result = DDERR_GENERIC;
     DWORD capsMask = 0;
+    std::uint64_t taken = 0;  // calls failed so far
     bool Take() {
       if (count == 0) return false;
       if (count > 0) --count;
+      ++taken;
       return true;
     }
   };
