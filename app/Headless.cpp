@@ -1,27 +1,60 @@
 #include "app/Headless.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "app/PngWriter.h"
 #include "app/Program.h"
 #include "app/Snow.h"
 #include "app/Unit1.h"
 #include "core/Classes.h"
+#include "core/SysUtils.h"
 #include "platform/common/RegFile.h"
 #include "platform/common/SoftClock.h"
 #include "platform/common/SoftDirectDraw.h"
 #include "platform/common/SoftRegistry.h"
 #include "platform/soft/SoftPlatform.h"
 #include "platform/soft/SoftWindows.h"
+#include "render/DXDraws.h"
 #include "ui/Dialogs.h"
 #include "ui/StdCtrls.h"
 
 namespace {
+
+// Set by SIGINT / SIGTERM while a run's handlers are installed; the loop ends after the frame in progress.
+volatile std::sig_atomic_t StopRequested = 0;
+
+extern "C" void RequestStop(int) {
+  StopRequested = 1;
+}
+
+// Installs the stop handlers for one run and puts the previous ones back.
+class TStopSignals {
+ public:
+  TStopSignals() {
+    StopRequested = 0;
+    previousInt_ = std::signal(SIGINT, RequestStop);
+    previousTerm_ = std::signal(SIGTERM, RequestStop);
+  }
+  ~TStopSignals() {
+    std::signal(SIGINT, previousInt_);
+    std::signal(SIGTERM, previousTerm_);
+  }
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+ private:
+  void (*previousInt_)(int) = SIG_DFL;
+  void (*previousTerm_)(int) = SIG_DFL;
+};
 
 // Whole decimal number in [lo, hi]; no sign, spaces or trailing text.
 bool ParseNumber(const std::string& text, std::int64_t lo, std::int64_t hi, std::int64_t& out) {
@@ -91,7 +124,12 @@ bool ParseHeadlessOptions(const std::vector<std::string>& Args, THeadlessOptions
     } else if (a == "--screen") {
       if (!value(v)) return false;
       if (!ParseScreen(v, o)) {
-        Error = "--screen takes WxH or WxHxBPP (sides 1 to 8192, BPP 8, 16, 24 or 32), not '" + v + "'";
+        Error = "--screen takes WxH or WxHxBPP (sides 1 to 8192, BPP 16 or 32), not '" + v + "'";
+        return false;
+      }
+      if (!D2DDrawsOnBitCount(o.ScreenBitCount)) {
+        Error = "--screen " + v + ": nothing can be drawn on a " + std::to_string(o.ScreenBitCount) +
+                "-bit screen (the snow is drawn with 16 or 32 bits per pixel)";
         return false;
       }
     } else if (a == "--frames") {
@@ -113,6 +151,8 @@ bool ParseHeadlessOptions(const std::vector<std::string>& Args, THeadlessOptions
       if (!value(o.SnapshotFile)) return false;
     } else if (a == "--dump-state") {
       if (!value(o.DumpStateFile)) return false;
+    } else if (a == "--density") {
+      if (!value(o.Density)) return false;
     } else {
       Error = "unknown option '" + a + "'";
       return false;
@@ -128,8 +168,10 @@ std::string HeadlessUsage() {
          "Without a desktop backend for this system the program runs headless.\n"
          "\n"
          "  --headless           run on a virtual screen without a desktop\n"
-         "  --screen WxH[xBPP]   size and depth of the virtual screen (default 1280x720x32)\n"
+         "  --screen WxH[xBPP]   size and depth (16 or 32) of the virtual screen (default 1280x720x32)\n"
          "  --frames N           stop after N frames (default 300, five seconds at 60 Hz)\n"
+         "  --density ITEM       choose a density from the menu before the first frame: \"Very few\",\n"
+         "                       \"Few\", \"Medium\" (the start-up choice), \"Many\" or \"Snow storm\"\n"
          "  --seed N             value of the virtual performance counter the snow is seeded from;\n"
          "                       two runs with the same seed and options draw identical frames\n"
          "  --registry FILE.reg  registry the program reads the wallpaper from (default: the user's\n"
@@ -140,7 +182,14 @@ std::string HeadlessUsage() {
          "  --help               show this text\n"
          "\n"
          "Headless runs use a virtual clock: each frame waits for the next 60 Hz refresh by moving the\n"
-         "clock, not by sleeping. Message boxes are printed to standard error as [caption] text.\n";
+         "clock, not by sleeping. Message boxes are printed to standard error as [caption] text.\n"
+         "Ctrl-C (or SIGTERM) ends a run after the frame in progress; the outputs are still written.\n"
+         "\n"
+         "Exit status:\n"
+         "  0  the run ended normally and its outputs were written\n"
+         "  1  the snapshot or the state could not be written after the run\n"
+         "  2  the command line cannot be used (nothing was drawn)\n"
+         "  3  the program showed an error box, for instance about the wallpaper\n";
 }
 
 std::string UserRegistryFile() {
@@ -227,7 +276,7 @@ std::int64_t RunFrames(plat::soft::SoftPlatform& Platform, std::int64_t Frames) 
   std::int64_t frames = 0;
   TDXTimerEvent previous = CountFrames(frames);
   if (Application->MainForm() && Application->ShowMainForm) Application->MainForm()->Show();
-  while (frames < Frames && !Application->Terminated()) {
+  while (frames < Frames && !Application->Terminated() && !StopRequested) {
     int starved = Platform.windows().StarvedWaits();
     std::int64_t before = frames;
     Application->RunFor(1);
@@ -238,6 +287,51 @@ std::int64_t RunFrames(plat::soft::SoftPlatform& Platform, std::int64_t Frames) 
   // The counter lives in this call only.
   if (Form1 && Form1->DXTimer2) Form1->DXTimer2->OnTimer = previous;
   return frames;
+}
+
+std::string CheckWritable(const std::string& File) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const bool existed = fs::exists(fs::u8path(File), ec);
+  if (existed && fs::is_directory(fs::u8path(File), ec)) return "it is a folder";
+  errno = 0;
+  {
+    // Appending leaves an existing file as it is.
+    std::ofstream probe(fs::u8path(File), std::ios::binary | std::ios::app);
+    if (!probe) return errno ? std::strerror(errno) : "it cannot be opened for writing";
+  }
+  if (!existed) fs::remove(fs::u8path(File), ec);
+  return std::string();
+}
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+}  // namespace
+
+bool ChooseDensity(const std::string& Caption) {
+  if (!Form1 || !Form1->Snowflakes1) return false;
+  for (int i = 0; i < Form1->Snowflakes1->Count(); ++i) {
+    TMenuItem* item = Form1->Snowflakes1->Items(i);
+    if (Lower(item->Caption()) == Lower(Caption)) {
+      item->Click();
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string DensityCaptions() {
+  std::string list;
+  if (!Form1 || !Form1->Snowflakes1) return list;
+  for (int i = 0; i < Form1->Snowflakes1->Count(); ++i)
+    list += (i ? ", \"" : "\"") + Form1->Snowflakes1->Items(i)->Caption() + "\"";
+  return list;
 }
 
 namespace {
@@ -260,11 +354,22 @@ int DesktopSnowMain(int argc, char** argv) {
   std::string error;
   if (!ParseHeadlessOptions(args, opt, error)) {
     std::fprintf(stderr, "desktop-snow: %s\n\n%s", error.c_str(), HeadlessUsage().c_str());
-    return 2;
+    return hsUsage;
   }
   if (opt.Help) {
     std::fputs(HeadlessUsage().c_str(), stdout);
-    return 0;
+    return hsOk;
+  }
+  // An output that cannot be written is found out before any frame is drawn, not after.
+  for (const auto& [option, file] :
+       {std::pair<const char*, const std::string&>{"--snapshot", opt.SnapshotFile},
+        {"--dump-state", opt.DumpStateFile}}) {
+    if (file.empty()) continue;
+    std::string why = CheckWritable(file);
+    if (!why.empty()) {
+      std::fprintf(stderr, "desktop-snow: %s: cannot write '%s': %s\n", option, file.c_str(), why.c_str());
+      return hsUsage;
+    }
   }
   if (!opt.Headless)
     std::fprintf(stderr,
@@ -282,7 +387,7 @@ int DesktopSnowMain(int argc, char** argv) {
     SetUpDefaultDesktop(platform, opt.RegistryFile, BundledWallpaper(argc > 0 ? argv[0] : ""));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "desktop-snow: %s\n", e.what());
-    return 2;
+    return hsUsage;
   }
 
   // A modal dialog is reported like a message box and answered with its default button, so no run waits
@@ -296,33 +401,38 @@ int DesktopSnowMain(int argc, char** argv) {
     else
       Form.SetModalResult(mrCancel);
   });
-  int rc = 0;
-  StartProgramUnits();
-  Application = new TApplication(nullptr);
-  try {
-    StartEntryBlock();
+  TStopSignals stopSignals;
+  int status = hsOk;
+  TProgramOutcome outcome = RunProgram([&] {
+    if (!opt.Density.empty() && !ChooseDensity(opt.Density)) {
+      std::fprintf(stderr, "desktop-snow: --density takes one of %s, not '%s'\n", DensityCaptions().c_str(),
+                   opt.Density.c_str());
+      status = hsUsage;
+      return;
+    }
     auto start = std::chrono::steady_clock::now();
     std::int64_t frames = RunFrames(platform, opt.Frames);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("Drew %" PRId64 " frames in %.2f s: %.1f frames per second\n", frames, seconds,
                 seconds > 0 ? static_cast<double>(frames) / seconds : 0.0);
-    if (!opt.SnapshotFile.empty()) {
-      SavePng(opt.SnapshotFile, platform.ddraw().ScreenWidth(), platform.ddraw().ScreenHeight(),
-              platform.ddraw().ScreenPixels());
-      std::printf("Snapshot: %s\n", opt.SnapshotFile.c_str());
+    // Written while the form still shows its last frame; a failure here is the run's, not the program's.
+    try {
+      if (!opt.SnapshotFile.empty()) {
+        SavePng(opt.SnapshotFile, platform.ddraw().ScreenWidth(), platform.ddraw().ScreenHeight(),
+                platform.ddraw().ScreenPixels());
+        std::printf("Snapshot: %s\n", opt.SnapshotFile.c_str());
+      }
+      if (!opt.DumpStateFile.empty()) {
+        WriteTextFile(opt.DumpStateFile, SnowStateJson());
+        std::printf("State: %s\n", opt.DumpStateFile.c_str());
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "desktop-snow: %s\n", e.what());
+      status = hsOutputFailed;
     }
-    if (!opt.DumpStateFile.empty()) {
-      WriteTextFile(opt.DumpStateFile, SnowStateJson());
-      std::printf("State: %s\n", opt.DumpStateFile.c_str());
-    }
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "desktop-snow: %s\n", e.what());
-    rc = 1;
-  }
-  delete Application;
-  Application = nullptr;
-  Form1 = nullptr;
-  StopProgramUnits();
+  });
   SetModalLoopHook(std::move(previousHook));
-  return rc;
+  std::fflush(stdout);
+  if (status != hsOk) return status;
+  return outcome.ErrorReports > 0 ? hsErrorBox : hsOk;
 }

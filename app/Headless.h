@@ -24,9 +24,19 @@ struct THeadlessOptions {
   std::string RegistryFile;
   std::string SnapshotFile;
   std::string DumpStateFile;
+  std::string Density;  // caption of a "Snowflakes" menu item to choose before the first frame
 };
 
-// Parses the arguments after the program name. False with a one-line reason for anything it cannot use.
+// Exit statuses of a headless run.
+enum THeadlessStatus : int {
+  hsOk = 0,            // the frames were drawn (or the program ended) and the outputs written
+  hsOutputFailed = 1,  // the snapshot or the state could not be written after the run
+  hsUsage = 2,         // the command line cannot be used; nothing was drawn
+  hsErrorBox = 3,      // the program showed an error box (its text is on standard error)
+};
+
+// Parses the arguments after the program name. False with a one-line reason for anything it cannot use,
+// including a screen depth the renderer cannot draw on.
 bool ParseHeadlessOptions(const std::vector<std::string>& Args, THeadlessOptions& Options,
                           std::string& Error);
 // The text --help prints.
@@ -51,10 +61,21 @@ std::string SnowStateJson();
 // Counts frames in Counter (which must outlive the wrapping) by wrapping Form1's timer handler; returns the
 // handler it wrapped, to be put back when counting ends.
 TDXTimerEvent CountFrames(std::int64_t& Counter);
-// Runs the message loop until Frames frames were drawn, the program ended, or nothing more can happen
-// (no frame can come and no message is waiting). Each pass that draws nothing lets 1 ms of virtual time
-// pass, as a busy loop would. Returns the frames drawn.
+// Runs the message loop until Frames frames were drawn, the program ended, an interrupt or termination
+// signal arrived (Ctrl-C: the run ends after the frame in progress), or nothing more can happen (no frame
+// can come and no message is waiting). Each pass that draws nothing lets 1 ms of virtual time pass, as a
+// busy loop would. Returns the frames drawn.
 std::int64_t RunFrames(plat::soft::SoftPlatform& Platform, std::int64_t Frames);
 
-// The whole program: options, platform, entry block, loop, outputs. Returns the process's exit code.
+// Empty when File can be written (an existing file is left as it is, a missing one is not created); else
+// the reason, as the system words it.
+std::string CheckWritable(const std::string& File);
+// Chooses the density item of Form1's "Snowflakes" submenu whose caption is Caption (letter case ignored)
+// as a menu choice would. False when there is no such item.
+bool ChooseDensity(const std::string& Caption);
+// The captions of the density items, comma-separated, for messages.
+std::string DensityCaptions();
+
+// The whole program: options, platform, RunProgram with the frame-limited loop, outputs. Returns a
+// THeadlessStatus.
 int DesktopSnowMain(int argc, char** argv);

@@ -28,6 +28,18 @@ void StopProgramUnits() {
   FreeDirectXLibraries();
 }
 
+TProgramScope::TProgramScope() {
+  StartProgramUnits();
+  Application = new TApplication(nullptr);
+}
+
+TProgramScope::~TProgramScope() {
+  FreeComponent(Application);
+  Application = nullptr;
+  Form1 = nullptr;
+  StopProgramUnits();
+}
+
 void StartEntryBlock() {
   Application->Initialize();
   Application->SetTitle(SAppTitle);
@@ -38,20 +50,20 @@ void RunEntryBlock() {
   Application->Run();
 }
 
-int RunDesktopProgram() {
-  StartProgramUnits();
-  Application = new TApplication(nullptr);
-  int rc = 0;
+TProgramOutcome RunProgram(const std::function<void()>& Loop) {
+  TProgramOutcome outcome;
+  TProgramScope scope;
   try {
     StartEntryBlock();
-    RunEntryBlock();
-  } catch (const Exception& e) {
-    if (!dynamic_cast<const EAbort*>(&e)) Application->ShowException(e.Message);
-    rc = 1;
+    Loop();
+  } catch (...) {
+    Application->HandleException(Application);
+    outcome.Escaped = true;
   }
-  FreeComponent(Application);
-  Application = nullptr;
-  Form1 = nullptr;
-  StopProgramUnits();
-  return rc;
+  outcome.ErrorReports = Application->ErrorReportCount();
+  return outcome;
+}
+
+int RunDesktopProgram() {
+  return RunProgram(RunEntryBlock).Escaped ? 1 : 0;
 }

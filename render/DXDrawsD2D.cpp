@@ -39,12 +39,15 @@ void TD2D::SetTextureFilter(TD2DTextureFilter Filter) {
   d->SetTextureStageState(0, plat::D3DTSS_MINFILTER, v);
 }
 
+bool D2DDrawsOnBitCount(int BitCount) {
+  return BitCount == 16 || BitCount == 32;
+}
+
 bool TD2D::CanUseD2D() {
   const TDXDrawOptions o = DXDraw_->Options();
   TDirectDrawSurface* s = DXDraw_->Surface();
-  const int bits = s ? s->BitCount() : 0;
-  const bool usable =
-      o.Contains(do3D) && o.Contains(doDirectX7Mode) && o.Contains(doHardware) && (bits == 16 || bits == 32);
+  const bool usable = o.Contains(do3D) && o.Contains(doDirectX7Mode) && o.Contains(doHardware) && s &&
+                      D2DDrawsOnBitCount(s->BitCount());
   SetEnabled(usable);
   return usable;
 }

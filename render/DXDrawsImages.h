@@ -157,6 +157,10 @@ class TD2DTextures {
 
 // ---- The renderer ----
 
+// Whether the renderer draws on a back surface of BitCount bits per pixel (16 and 32; on other depths
+// nothing is drawn at all).
+bool D2DDrawsOnBitCount(int BitCount);
+
 class TD2D {
  public:
   // Enables itself when the surface's Options contain do3D, doDirectX7Mode and doHardware.

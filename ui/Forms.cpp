@@ -372,6 +372,7 @@ void TApplication::HandleException(TObject*) {
 }
 
 void TApplication::ShowException(const std::string& Message) {
+  ++errorReports_;
   MessageBox(ErrorReportText(Message), title_, plat::MB_OK | plat::MB_ICONERROR);
 }
 

@@ -129,6 +129,8 @@ class TApplication : public TComponent {
   // Message box owned by the application window, captioned with the title, error icon, one OK button;
   // the text follows ErrorReportText.
   void ShowException(const std::string& Message);
+  // How many error reports ShowException has shown, so a run can tell whether anything went wrong.
+  int ErrorReportCount() const { return errorReports_; }
   int MessageBox(const std::string& Text, const std::string& Caption, plat::UINT Flags);
 
   TIdleEvent OnIdle;
@@ -151,6 +153,7 @@ class TApplication : public TComponent {
   bool terminated_ = false;
   bool starved_ = false;
   bool active_ = true;
+  int errorReports_ = 0;
   struct Hook {
     int id;
     TWindowHook fn;
