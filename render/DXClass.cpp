@@ -93,7 +93,8 @@ void TCustomDXTimer::IdleTick(bool& Done) {
   std::int32_t window = static_cast<std::int32_t>(now - RateWindowStart_);
   if (window < 1) window = 1;
   if (window >= 1000) {
-    // The product is a 32-bit integer, as the measurement has always computed it.
+    // Events x 1000 as a 32-bit product, then a floating-point division; the product could wrap only for
+    // more than two million events in one window.
     std::int32_t product = static_cast<std::int32_t>(static_cast<std::uint32_t>(RateFrameCount_) * 1000u);
     FramesPerSecond_ = RoundHalfEven(static_cast<double>(product) / static_cast<double>(window));
     RateFrameCount_ = 0;

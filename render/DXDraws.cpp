@@ -6,7 +6,7 @@
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
 #include "platform/Windows.h"
-#include "render/DXDrawsCore.h"
+#include "render/DXDraws.h"
 
 namespace {
 // Size-move notifications of the form's window.
@@ -14,23 +14,10 @@ constexpr plat::UINT kWMEnterSizeMove = 0x0231;
 constexpr plat::UINT kWMExitSizeMove = 0x0232;
 // Full-screen cooperative flags: full screen, exclusive, mode X allowed.
 constexpr plat::DWORD kFullScreenCooperation = 0x51;
-
-TD2DHooks& Hooks() {
-  static TD2DHooks hooks;
-  return hooks;
-}
 }  // namespace
 
 TD2D* CurrentD2D = nullptr;
 bool RenderError = false;
-
-void SetD2DHooks(const TD2DHooks& H) {
-  Hooks() = H;
-}
-
-const TD2DHooks& D2DHooks() {
-  return Hooks();
-}
 
 // ---- TDXDrawDisplay ----
 
@@ -117,16 +104,14 @@ void TCustomDXDraw::ReleaseFormHook() {
 }
 
 void TCustomDXDraw::CreateD2D() {
-  if (!Hooks().Create) return;
-  D2D_ = Hooks().Create(this);
-  CurrentD2D = D2D_;
+  D2D_ = std::make_unique<TD2D>(this);
+  CurrentD2D = D2D_.get();
 }
 
 void TCustomDXDraw::FreeD2D() {
-  TD2D* d = D2D_;
-  D2D_ = nullptr;
+  // Both pointers are cleared before the renderer goes, so nothing reaches it half destroyed.
+  std::unique_ptr<TD2D> d = std::move(D2D_);
   CurrentD2D = nullptr;
-  if (d && Hooks().Destroy) Hooks().Destroy(d);
 }
 
 // ---- Options and sizes ----
@@ -408,7 +393,7 @@ bool TCustomDXDraw::RestoreIfLost() {
   if (!Initialized_ || Updating_ || !Primary_ || !Primary_->IDDSurface()) return false;
   if (Primary_->IsLost() != plat::DDERR_SURFACELOST && Surface_->IsLost() != plat::DDERR_SURFACELOST)
     return true;
-  if (D2D_ && Hooks().ClearTextures) Hooks().ClearTextures(D2D_);
+  if (D2D_ && D2D_->Textures()) D2D_->Textures()->Clear();
   Restore();
   return Primary_->IsLost() == plat::DD_OK && Surface_->IsLost() == plat::DD_OK;
 }

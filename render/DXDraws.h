@@ -3,7 +3,4 @@
 #pragma once
 
 #include "render/DXDrawsCore.h"
-
-#if __has_include("render/DXDrawsImages.h")
 #include "render/DXDrawsImages.h"
-#endif

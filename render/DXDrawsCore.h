@@ -1,8 +1,8 @@
 // The drawing surface and its DirectDraw objects: thin wrappers over the DirectDraw object, its surfaces,
 // clipper and palette (each keeps the result code of its last call), the run-time loading of the DirectDraw
 // library, the presentation drivers, and TCustomDXDraw / TDXDraw, the control every frame is composed on.
-// The hardware 2D renderer (TD2D) and the picture list live in render/DXDrawsImages.h; the surface reaches
-// the renderer only through the hooks declared below, so this part builds on its own.
+// The hardware 2D renderer (TD2D), which the surface creates, empties and frees, and the picture list are
+// declared in render/DXDrawsImages.h; include render/DXDraws.h for the whole unit.
 #pragma once
 
 #include <cstdint>
@@ -376,18 +376,7 @@ TSurfaceNotifyHandler MakeSurfaceNotifyHandler(T* Object) {
   return h;
 }
 
-// ---- The hardware 2D renderer, as the surface sees it ----
-
-// The renderer's unit installs these (its registration function calls SetD2DHooks); until then the
-// surface runs without a renderer. Create makes a renderer for a surface (it enables itself, see its
-// unit); Destroy frees one; ClearTextures empties its texture cache when it has one.
-struct TD2DHooks {
-  TD2D* (*Create)(TCustomDXDraw* DXDraw) = nullptr;
-  void (*Destroy)(TD2D* D2D) = nullptr;
-  void (*ClearTextures)(TD2D* D2D) = nullptr;
-};
-void SetD2DHooks(const TD2DHooks& Hooks);
-const TD2DHooks& D2DHooks();
+// ---- The hardware 2D renderer's process-wide state ----
 
 // The newest renderer (null after freeing) and the render-error flag, process-wide: the renderer sets the
 // flag when a Direct3D call fails; Flip skips one present while it is set and always clears it.
@@ -521,7 +510,7 @@ class TCustomDXDraw : public TCustomControl {
   TDirectDrawSurface* ZBuffer() const { return ZBuffer_; }
   plat::IDirect3D7* D3D7() const { return D3D7_; }
   plat::IDirect3DDevice7* D3DDevice7() const { return D3DDevice7_; }
-  TD2D* D2D() const { return D2D_; }
+  TD2D* D2D() const { return D2D_.get(); }
   TDXDrawDriver* Driver() const { return Driver_; }
   bool Initialized() const { return Initialized_; }
   bool CanDraw() const { return Initialized_; }
@@ -601,7 +590,7 @@ class TCustomDXDraw : public TCustomControl {
   plat::IDirect3D7* D3D7_ = nullptr;
   plat::IDirect3DDevice7* D3DDevice7_ = nullptr;
   TDirectDrawSurface* ZBuffer_ = nullptr;
-  TD2D* D2D_ = nullptr;
+  std::unique_ptr<TD2D> D2D_;
   std::unique_ptr<TTraces> Traces_;
   plat::RGBQUAD ColorTable_[256] = {};
   plat::RGBQUAD DefaultColorTable_[256] = {};

@@ -271,7 +271,8 @@ void TDXDrawDriverBlt::Flip() {
     dest = {p.x, p.y, p.x + d.Width(), p.y + d.Height()};
   } else {
     if (d.EffectiveOptions_.Contains(doCenter)) {
-      // Integer division truncates toward zero, as the placement has always been computed.
+      // Half the size difference, truncated toward zero: with an odd difference the extra pixel lies on the
+      // right and bottom side, for a control larger or smaller than the surface alike.
       p.x += (d.Width() - sw) / 2;
       p.y += (d.Height() - sh) / 2;
     }

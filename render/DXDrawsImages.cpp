@@ -433,27 +433,7 @@ void TCustomDXImageList::DXDrawNotifyEvent(TCustomDXDraw* Sender, TSurfaceNotify
 
 // ---- Registration ----
 
-namespace {
-
-TD2D* CreateRenderer(TCustomDXDraw* DXDraw) {
-  return new TD2D(DXDraw);
-}
-void DestroyRenderer(TD2D* D2D) {
-  delete D2D;
-}
-void ClearRendererTextures(TD2D* D2D) {
-  if (D2D && D2D->Textures()) D2D->Textures()->Clear();
-}
-
-}  // namespace
-
 void RegisterDXImageListClasses() {
-  TD2DHooks hooks;
-  hooks.Create = &CreateRenderer;
-  hooks.Destroy = &DestroyRenderer;
-  hooks.ClearTextures = &ClearRendererTextures;
-  SetD2DHooks(hooks);
-
   RegisterCoreClasses();
   RegisterClass<THashCollectionItem>(TPersistent::StaticClassName())
       .Str("Name", [](THashCollectionItem& i, const std::string& v) { i.SetName(v); });

@@ -87,33 +87,3 @@ class DXDrawFixture : public ::testing::Test {
   TForm* form = nullptr;
   TDXDraw* draw = nullptr;
 };
-
-// Installs stand-in renderer hooks for one test and counts what the surface asks of them.
-class TFakeRendererHooks {
- public:
-  TFakeRendererHooks() {
-    saved_ = D2DHooks();
-    Instance() = this;
-    TD2DHooks h;
-    h.Create = [](TCustomDXDraw*) -> TD2D* {
-      ++Instance()->created;
-      return reinterpret_cast<TD2D*>(&Instance()->token_);
-    };
-    h.Destroy = [](TD2D*) { ++Instance()->destroyed; };
-    h.ClearTextures = [](TD2D*) { ++Instance()->cleared; };
-    SetD2DHooks(h);
-  }
-  ~TFakeRendererHooks() {
-    SetD2DHooks(saved_);
-    Instance() = nullptr;
-  }
-  int created = 0, destroyed = 0, cleared = 0;
-
- private:
-  static TFakeRendererHooks*& Instance() {
-    static TFakeRendererHooks* p = nullptr;
-    return p;
-  }
-  TD2DHooks saved_;
-  int token_ = 0;
-};

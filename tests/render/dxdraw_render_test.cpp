@@ -3,16 +3,12 @@
 
 #include "dxdraw_fixture.h"
 
-#if __has_include("render/DXDrawsImages.h")
-
 namespace {
 
 constexpr std::uint32_t kBackground = 0x304050;
 
 class DXDrawRenderTest : public DXDrawFixture {
  protected:
-  DXDrawRenderTest() { RegisterDXImageListClasses(); }
-
   // An opaque white 4 x 4 sprite (alpha 255) in a picture list on the surface.
   TPictureCollectionItem* AddWhiteSprite() {
     list = new TDXImageList(form);
@@ -54,7 +50,6 @@ TEST_F(DXDrawRenderTest, SpriteReachesA32BitBackSurface) {
 
 TEST_F(DXDrawRenderTest, NothingIsDrawnOnA24BitBackSurface) {
   Rebuild(640, 480, 24);
-  RegisterDXImageListClasses();
   ddraw().SetDeviceRenderBitDepths(plat::DDBD_16 | plat::DDBD_24 | plat::DDBD_32);
   TPictureCollectionItem* item = AddWhiteSprite();
   draw->Initialize();
@@ -88,6 +83,26 @@ TEST_F(DXDrawRenderTest, RendererIsMadeByTheSurfaceAndFollowsItsLifeCycle) {
   EXPECT_EQ(draw->D2D(), nullptr);
 }
 
-}  // namespace
+// Records the texture count when the restore notification arrives.
+struct TTexturesAtRestore {
+  int count = -1;
+  void OnNotify(TCustomDXDraw* sender, TSurfaceNotifyKind kind) {
+    if (kind == snRestore) count = sender->D2D()->Textures()->Count();
+  }
+};
 
-#endif
+TEST_F(DXDrawRenderTest, LostSurfacesEmptyTheTextureCacheBeforeTheRestore) {
+  TPictureCollectionItem* item = AddWhiteSprite();
+  draw->Initialize();
+  item->Draw(draw->Surface(), 10, 10, 0);
+  ASSERT_EQ(draw->D2D()->Textures()->Count(), 1);
+  // Registered after the picture list, so it hears of the restore before the list empties the cache.
+  TTexturesAtRestore seen;
+  draw->AddNotifyHandler(MakeSurfaceNotifyHandler<TTexturesAtRestore, &TTexturesAtRestore::OnNotify>(&seen));
+  seen.count = -1;
+  ddraw().LoseAllSurfaces();
+  draw->Flip();
+  EXPECT_EQ(seen.count, 0);
+}
+
+}  // namespace
