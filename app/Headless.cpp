@@ -189,7 +189,8 @@ std::string HeadlessUsage() {
          "  0  the run ended normally and its outputs were written\n"
          "  1  the snapshot or the state could not be written after the run\n"
          "  2  the command line cannot be used (nothing was drawn)\n"
-         "  3  the program showed an error box, for instance about the wallpaper\n";
+         "  3  the program showed an error box, for instance about the wallpaper\n"
+         "A run on a desktop ends with 0, or 1 when an error stopped it (the user saw every box).\n";
 }
 
 std::string UserRegistryFile() {

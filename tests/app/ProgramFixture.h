@@ -1,6 +1,7 @@
 // The whole program on a soft platform with a virtual clock: a small screen, the shell's desktop windows,
-// a registry naming a small solid-colour wallpaper, and the entry block's first three steps. Tests then
-// pump the message loop, click and choose menu items, and read the screen.
+// a registry naming a small solid-colour wallpaper, and the program's own start-up (TProgramScope and
+// StartEntryBlock) and shutdown. Tests then pump the message loop, click and choose menu items, and read the
+// screen.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -97,18 +98,12 @@ class ProgramFixture : public ::testing::Test {
   void Start() {
     if (!platform_) MakePlatform();
     clock().SetPerformanceCounter(seed);
-    StartProgramUnits();
-    Application = new TApplication(nullptr);
+    scope_ = std::make_unique<TProgramScope>();
     StartEntryBlock();
   }
 
   void Stop() {
-    if (Application) {
-      delete Application;
-      Application = nullptr;
-      Form1 = nullptr;
-      StopProgramUnits();
-    }
+    scope_.reset();
     ResetSnowState();
     platform_.reset();
   }
@@ -135,6 +130,7 @@ class ProgramFixture : public ::testing::Test {
 
  private:
   std::unique_ptr<plat::soft::SoftPlatform> platform_;
+  std::unique_ptr<TProgramScope> scope_;
   plat::soft::SoftWindowSystem::DesktopShell desktop_;
 };
 

@@ -2,6 +2,7 @@
 // whole runs of the program's main function.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -76,7 +77,8 @@ TEST(HeadlessOptions, BadValuesAreRefusedWithAReason) {
                                         {"--seed", "9999999999999999999"},
                                         {"--seed", "1.5"},
                                         {"--bogus"},
-                                        {"--snapshot", ""}}) {
+                                        {"--snapshot", ""},
+                                        {"--density"}}) {
     THeadlessOptions o;
     std::string e;
     EXPECT_FALSE(Parse(args, o, e)) << args[0];
@@ -84,11 +86,37 @@ TEST(HeadlessOptions, BadValuesAreRefusedWithAReason) {
   }
 }
 
-TEST(HeadlessOptions, UsageExplainsEveryOption) {
+TEST(HeadlessOptions, DepthsTheSnowCannotBeDrawnOnAreRefusedWithTheReason) {
+  for (const char* screen : {"640x480x8", "640x480x24"}) {
+    THeadlessOptions o;
+    std::string e;
+    EXPECT_FALSE(Parse({"--screen", screen}, o, e)) << screen;
+    EXPECT_NE(e.find("nothing can be drawn"), std::string::npos) << e;
+  }
+}
+
+TEST(HeadlessOptions, UsageExplainsEveryOptionAndExitStatus) {
   std::string u = HeadlessUsage();
-  for (const char* opt :
-       {"--headless", "--screen", "--frames", "--seed", "--registry", "--snapshot", "--dump-state", "--help"})
+  for (const char* opt : {"--headless", "--screen", "--frames", "--density", "--seed", "--registry",
+                          "--snapshot", "--dump-state", "--help"})
     EXPECT_NE(u.find(opt), std::string::npos) << opt;
+  for (const char* status : {"  0  ", "  1  ", "  2  ", "  3  "})
+    EXPECT_NE(u.find(status), std::string::npos) << status;
+}
+
+TEST(HeadlessOutputs, WritableFileIsNeitherCreatedNorChanged) {
+  std::string fresh = ::testing::TempDir() + "fresh_output.png";
+  std::remove(fresh.c_str());
+  EXPECT_EQ(CheckWritable(fresh), "");
+  EXPECT_FALSE(std::ifstream(fresh).good());
+  std::string kept = WriteTempFile("kept_output.png", {'o', 'l', 'd'});
+  EXPECT_EQ(CheckWritable(kept), "");
+  EXPECT_EQ(ReadFile(kept), "old");
+}
+
+TEST(HeadlessOutputs, MissingFolderAndFolderAreNotWritable) {
+  EXPECT_NE(CheckWritable(::testing::TempDir() + "no_such_folder/out.png"), "");
+  EXPECT_NE(CheckWritable(::testing::TempDir()), "");
 }
 
 // ---- snapshot encoder ----
@@ -317,10 +345,51 @@ TEST_F(WholeRun, BadOptionEndsWithUsageErrorCode) {
   EXPECT_EQ(Run({"--frames", "many"}), 2);
 }
 
-TEST_F(WholeRun, UnloadableWallpaperStillEndsTheRunCleanly) {
+TEST_F(WholeRun, ErrorBoxEndsTheRunWithStatusThreeAndItsTextOnStandardError) {
   std::string text =
       "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"
       "\"WallPaper\"=\"\"\r\n";
   std::string reg = WriteTempFile("empty.reg", std::vector<std::uint8_t>(text.begin(), text.end()));
-  EXPECT_EQ(Run({"--headless", "--screen", "64x48", "--frames", "3", "--registry", reg}), 0);
+  std::remove(Path("after_box.png").c_str());
+  ::testing::internal::CaptureStderr();
+  int rc = Run({"--headless", "--screen", "64x48", "--frames", "3", "--registry", reg, "--snapshot",
+                Path("after_box.png")});
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(rc, 3);
+  EXPECT_NE(err.find("[Kirno Desktop Snow] "), std::string::npos) << err;
+  EXPECT_FALSE(ReadFile(Path("after_box.png")).empty()) << "the outputs are still written";
+}
+
+TEST_F(WholeRun, UnwritableOutputIsRefusedBeforeAnyFrame) {
+  std::string reg = RegistryFile();
+  for (const char* option : {"--snapshot", "--dump-state"}) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    int rc = Run({"--headless", "--frames", "3", "--registry", reg, option, Path("no_such_folder/out")});
+    std::string out = ::testing::internal::GetCapturedStdout();
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc, 2) << option;
+    EXPECT_EQ(out.find("Drew"), std::string::npos) << option << ": no frame may be drawn";
+    EXPECT_NE(err.find(std::string(option) + ": cannot write"), std::string::npos) << err;
+  }
+}
+
+TEST_F(WholeRun, DensityIsChosenFromTheMenuBeforeTheFirstFrame) {
+  std::string reg = RegistryFile();
+  ASSERT_EQ(Run({"--headless", "--screen", "160x120", "--frames", "1", "--registry", reg, "--density",
+                 "snow STORM", "--dump-state", Path("storm.json")}),
+            0);
+  std::string state = ReadFile(Path("storm.json"));
+  EXPECT_NE(state.find("\"FlakeCount\": 1000"), std::string::npos);
+  // Records 300 and up were filled by the menu choice and have drawn one frame since.
+  EXPECT_EQ(state.find("\"Active\": false"), std::string::npos);
+}
+
+TEST_F(WholeRun, UnknownDensityNamesTheChoices) {
+  ::testing::internal::CaptureStderr();
+  int rc = Run({"--headless", "--frames", "1", "--registry", RegistryFile(), "--density", "Blizzard"});
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(rc, 2);
+  EXPECT_NE(err.find("\"Very few\", \"Few\", \"Medium\", \"Many\", \"Snow storm\""), std::string::npos)
+      << err;
 }

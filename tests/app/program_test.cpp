@@ -129,6 +129,55 @@ TEST_F(StartUp, SurfaceThatCannotStartLeavesTheWindOffAndNoFrames) {
   EXPECT_EQ(Frames(3), 0);
 }
 
+// ---- the start-up and shut-down sequence every run uses ----
+
+class Sequence : public ProgramFixture {};
+
+TEST_F(Sequence, LoopRunsOnTheStartedProgramAndShutdownFollows) {
+  MakePlatform();
+  bool started = false;
+  std::int64_t frames = 0;
+  TProgramOutcome o = RunProgram([&] {
+    started = Form1 && Application->MainForm() == Form1 && Application->Title() == "Kirno Desktop Snow";
+    frames = Frames(2);
+  });
+  EXPECT_TRUE(started);
+  EXPECT_EQ(frames, 2);
+  EXPECT_FALSE(o.Escaped);
+  EXPECT_EQ(o.ErrorReports, 0);
+  EXPECT_EQ(Application, nullptr);
+  EXPECT_EQ(Form1, nullptr);
+  EXPECT_EQ(LoadedDirectXLibraryCount(), 0);
+}
+
+TEST_F(Sequence, ErrorEscapingTheLoopIsShownInTheErrorBoxAndShutdownStillRuns) {
+  MakePlatform();
+  TProgramOutcome o = RunProgram([] { throw Exception("Loop failed"); });
+  EXPECT_TRUE(o.Escaped);
+  EXPECT_EQ(o.ErrorReports, 1);
+  ASSERT_EQ(windows().MessageBoxes().size(), 1u);
+  EXPECT_EQ(windows().MessageBoxes()[0].text, "Loop failed.");
+  EXPECT_EQ(windows().MessageBoxes()[0].caption, "Kirno Desktop Snow");
+  EXPECT_EQ(Application, nullptr);
+  EXPECT_EQ(Form1, nullptr);
+}
+
+TEST_F(Sequence, SilentAbortEscapingTheLoopShowsNoBox) {
+  MakePlatform();
+  TProgramOutcome o = RunProgram([] { throw EAbort("quiet"); });
+  EXPECT_TRUE(o.Escaped);
+  EXPECT_EQ(o.ErrorReports, 0);
+  EXPECT_TRUE(windows().MessageBoxes().empty());
+}
+
+TEST_F(Sequence, StartUpErrorBoxesAreCountedWhileTheRunGoesOn) {
+  MakePlatform();
+  registry().SetString(plat::HKEY_CURRENT_USER, "Control Panel\\Desktop", "WallPaper", "");
+  TProgramOutcome o = RunProgram([] {});
+  EXPECT_FALSE(o.Escaped);
+  EXPECT_EQ(o.ErrorReports, 1);
+}
+
 // ---- desktop attachment ----
 
 class Desktop : public ProgramFixture {};

@@ -10,8 +10,8 @@ namespace {
 class RecordingScene : public ISnowScene {
  public:
   std::int32_t width = 1295, height = 739;
-  std::vector<std::pair<std::int32_t, std::int32_t>> sizes = {{0, 0},   {32, 43}, {10, 10}, {21, 32}, {34, 33},
-                                                              {14, 19}, {14, 20}, {18, 28}, {15, 19}};
+  std::vector<std::pair<std::int32_t, std::int32_t>> sizes = {
+      {0, 0}, {32, 43}, {10, 10}, {21, 32}, {34, 33}, {14, 19}, {14, 20}, {18, 28}, {15, 19}};
   struct Draw {
     std::int32_t index, x, y;
   };
