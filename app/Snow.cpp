@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/SysUtils.h"
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 
@@ -30,17 +31,10 @@ void SeedRandomFromClock() {
     RandomSeed = plat::Clocks().GetTickCount();
 }
 
-std::int32_t RoundHalfEven(double v) {
-  // nearbyint rounds halves to even in the default rounding mode; the range guard keeps the conversion
-  // defined for values no flake can reach.
-  double r = std::nearbyint(v);
-  if (!(r > -9.2e18 && r < 9.2e18)) return 0;
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(static_cast<std::int64_t>(r))));
-}
-
 static double Area(std::int32_t w, std::int32_t h) {
   // The product is a 32-bit integer product, converted before any division.
-  return static_cast<double>(static_cast<std::int32_t>(static_cast<std::uint32_t>(w) * static_cast<std::uint32_t>(h)));
+  return static_cast<double>(
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(w) * static_cast<std::uint32_t>(h)));
 }
 
 static void ChooseSprite(ISnowScene& scene, TFlake& f) {

@@ -48,8 +48,6 @@ class ISnowScene {
 std::int32_t RandomBelow(std::int32_t n);
 // Low 32 bits of the performance counter, or the tick count when there is no counter.
 void SeedRandomFromClock();
-// Nearest integer, halves to even, keeping the low 32 bits of the 64-bit result.
-std::int32_t RoundHalfEven(double v);
 
 void InitFlake(ISnowScene& scene, int i);
 void InitFlakes(ISnowScene& scene);

@@ -1,5 +1,6 @@
 #include "core/SysUtils.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <filesystem>
 #include <limits>
@@ -53,6 +54,16 @@ std::string ErrorReportText(const std::string& message) {
   if (!message.empty() && static_cast<unsigned char>(message.back()) > static_cast<unsigned char>('.'))
     return message + ".";
   return message;
+}
+
+std::int32_t RoundHalfEven(double v) {
+  if (!(v > -9.2e18 && v < 9.2e18)) return 0;
+  // v - floor(v) is exact, so the half is seen exactly.
+  double f = std::floor(v);
+  const double fraction = v - f;
+  if (fraction > 0.5 || (fraction == 0.5 && std::fmod(f, 2.0) != 0.0)) f += 1.0;
+  const auto whole = static_cast<std::uint64_t>(static_cast<std::int64_t>(f));
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(whole));
 }
 
 bool CheckedMul(std::size_t a, std::size_t b, std::size_t& out) {

@@ -81,6 +81,10 @@ std::string ExpandFileName(const std::string& name);
 // not empty and its last character's code is greater than that of ".".
 std::string ErrorReportText(const std::string& message);
 
+// The nearest integer to v with halves to even, whatever the floating-point rounding mode; the low 32 bits
+// of the 64-bit result. 0 for NaN and values beyond the 64-bit range.
+std::int32_t RoundHalfEven(double v);
+
 // Checked size arithmetic for allocations driven by file data; false on overflow of size_t or the limit.
 bool CheckedMul(std::size_t a, std::size_t b, std::size_t& out);
 bool CheckedAdd(std::size_t a, std::size_t b, std::size_t& out);

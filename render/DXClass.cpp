@@ -1,21 +1,10 @@
 #include "render/DXClass.h"
 
-#include <cmath>
-
 #include "core/PropTable.h"
+#include "core/SysUtils.h"
 #include "platform/Clock.h"
 #include "platform/Platform.h"
 #include "ui/Forms.h"
-
-namespace {
-// Round to nearest with halves to even, independent of the floating-point environment.
-std::int32_t RoundHalfEven(double x) {
-  double f = std::floor(x);
-  double diff = x - f;
-  if (diff > 0.5 || (diff == 0.5 && std::fmod(f, 2.0) != 0.0)) f += 1.0;
-  return static_cast<std::int32_t>(f);
-}
-}  // namespace
 
 TCustomDXTimer::TCustomDXTimer(TComponent* AOwner) : TComponent(AOwner) {
   ActiveOnly_ = true;

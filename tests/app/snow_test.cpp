@@ -63,16 +63,6 @@ TEST_F(SnowTest, DrawBelowZeroIsZero) {
   EXPECT_EQ(RandomBelow(0), 0);
 }
 
-TEST_F(SnowTest, RoundingSendsHalvesToTheEvenNeighbour) {
-  EXPECT_EQ(RoundHalfEven(0.5), 0);
-  EXPECT_EQ(RoundHalfEven(1.5), 2);
-  EXPECT_EQ(RoundHalfEven(2.5), 2);
-  EXPECT_EQ(RoundHalfEven(-0.5), 0);
-  EXPECT_EQ(RoundHalfEven(-1.5), -2);
-  EXPECT_EQ(RoundHalfEven(2.4999), 2);
-  EXPECT_EQ(RoundHalfEven(-2.6), -3);
-}
-
 TEST_F(SnowTest, InitFlakesFillsExactlyTheCountedRecords) {
   FlakeCount = 300;
   RandomSeed = 42;
