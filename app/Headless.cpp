@@ -128,8 +128,8 @@ bool ParseHeadlessOptions(const std::vector<std::string>& Args, THeadlessOptions
         return false;
       }
       if (!D2DDrawsOnBitCount(o.ScreenBitCount)) {
-        Error = "--screen " + v + ": nothing can be drawn on a " + std::to_string(o.ScreenBitCount) +
-                "-bit screen (the snow is drawn with 16 or 32 bits per pixel)";
+        Error = "--screen " + v + ": nothing can be drawn at " + std::to_string(o.ScreenBitCount) +
+                " bits per pixel (the snow is drawn at 16 or 32)";
         return false;
       }
     } else if (a == "--frames") {
