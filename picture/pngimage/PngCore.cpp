@@ -1,10 +1,13 @@
 #include "picture/pngimage/PngCore.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "core/Classes.h"
@@ -13,15 +16,9 @@
 namespace png {
 
 std::uint32_t CrcUpdate(std::uint32_t running, const std::uint8_t* data, std::size_t size) {
-  // zlib keeps the standard's table; its value is the complement of the running register.
-  uLong c = ~running & 0xFFFFFFFFu;
-  while (size > 0) {
-    const uInt block = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-    c = crc32(c, data, block);
-    data += block;
-    size -= block;
-  }
-  return ~static_cast<std::uint32_t>(c);
+  // libdeflate keeps the value as the complement of the running register, as zlib does, and computes it
+  // several times faster: every byte of the image data passes through here.
+  return ~libdeflate_crc32(~running, data, size);
 }
 
 std::uint32_t ChunkCrc(const char type[4], const std::uint8_t* data, std::size_t size) {
@@ -232,6 +229,12 @@ std::uint32_t PassWidth(std::uint32_t width, const TAdam7Pass& p) {
 
 void IdentityMap(TByteMap& m) {
   for (unsigned i = 0; i < 256; ++i) m[i] = std::uint8_t(i);
+}
+
+bool IsIdentityMap(const TByteMap& m) {
+  for (unsigned i = 0; i < 256; ++i)
+    if (m[i] != i) return false;
+  return true;
 }
 
 void BuildGammaMaps(std::uint32_t gammaValue, TByteMap& gamma, TByteMap& inverse) {
@@ -451,7 +454,14 @@ class TImageDataInflater {
         continue;
       }
       if (r < 0 || r == Z_NEED_DICT) RaiseZlib(r);
-      if (r == Z_STREAM_END && z_.avail_out > 0) RaiseZlib(r);  // compressed data ended before the image did
+      if (r == Z_STREAM_END && z_.avail_out > 0) {
+        // The compressed data ended before the image did. With compressed bytes left over, more output
+        // can never come: stop with an error. Otherwise go on to the next chunk like any chunk that ran
+        // dry, which ends in the missing-image-parts error unless image data follows.
+        if (z_.avail_in > 0 || dataLeft_ > 0) RaiseZlib(r);
+        drained_ = true;
+        continue;
+      }
       if (z_.avail_in == 0 && z_.avail_out == outBefore) drained_ = true;
     }
     return n;
@@ -493,12 +503,206 @@ class TImageDataInflater {
   z_stream z_;
 };
 
+// The step every decoded row takes, in both decoders: reverse the filter in place, convert into the store.
+class TRowStep {
+ public:
+  TRowStep(const THeaderFields& h, const TByteMap& gamma, const TStoreView& store)
+      : h_(h),
+        gamma_(gamma),
+        store_(store),
+        bpp_(FilterOffsetFor(h.ColorType, h.BitDepth)),
+        identity_(IsIdentityMap(gamma)),
+        trueColour8_((h.ColorType == 2 || h.ColorType == 6) && h.BitDepth == 8) {}
+
+  // row: the filter byte, then rowBytes bytes for n pixels; prev: the unfiltered row above (rowBytes bytes).
+  void operator()(std::uint8_t* row, const std::uint8_t* prev, std::size_t rowBytes, std::uint32_t n,
+                  std::uint32_t y, std::uint32_t x0, std::uint32_t dx) const {
+    if (trueColour8_ && n > 0 && y < store_.height && x0 + std::uint64_t(n - 1) * dx < store_.width &&
+        rowBytes >= std::size_t(n) * bpp_) {
+      UnfilterTrueColour8(row[0], row + 1, prev, n, y, x0, dx);
+      return;
+    }
+    UndoRowFilter(row[0], row + 1, prev, rowBytes, bpp_);
+    ConvertRow(h_, gamma_, row + 1, n, y, x0, dx, store_);
+  }
+
+ private:
+  // 8-bit colour rows with the conversion fused into the unfiltering: each pixel is reconstructed and
+  // stored while its bytes are in registers, instead of a second pass over the row.
+  void UnfilterTrueColour8(std::uint8_t filter, std::uint8_t* x, const std::uint8_t* p, std::uint32_t n,
+                           std::uint32_t y, std::uint32_t x0, std::uint32_t dx) const {
+    if (bpp_ == 4)
+      Dispatch<4>(filter, x, p, n, y, x0, dx);
+    else
+      Dispatch<3>(filter, x, p, n, y, x0, dx);
+  }
+
+  template <unsigned B>
+  void Dispatch(std::uint8_t filter, std::uint8_t* x, const std::uint8_t* p, std::uint32_t n, std::uint32_t y,
+                std::uint32_t x0, std::uint32_t dx) const {
+    switch (filter) {
+      case 1:
+        return identity_ ? Fused<B, 1, true>(x, p, n, y, x0, dx) : Fused<B, 1, false>(x, p, n, y, x0, dx);
+      case 2:
+        return identity_ ? Fused<B, 2, true>(x, p, n, y, x0, dx) : Fused<B, 2, false>(x, p, n, y, x0, dx);
+      case 3:
+        return identity_ ? Fused<B, 3, true>(x, p, n, y, x0, dx) : Fused<B, 3, false>(x, p, n, y, x0, dx);
+      case 4:
+        return identity_ ? Fused<B, 4, true>(x, p, n, y, x0, dx) : Fused<B, 4, false>(x, p, n, y, x0, dx);
+      default:  // 0, and unknown filters that leave the row as it is
+        return identity_ ? Fused<B, 0, true>(x, p, n, y, x0, dx) : Fused<B, 0, false>(x, p, n, y, x0, dx);
+    }
+  }
+
+  template <unsigned B, unsigned Filter, bool Identity>
+  void Fused(std::uint8_t* x, const std::uint8_t* p, std::uint32_t n, std::uint32_t y, std::uint32_t x0,
+             std::uint32_t dx) const {
+    std::uint8_t* dst =
+        store_.bits + std::size_t(store_.height - 1 - y) * store_.rowBytes + std::size_t(x0) * 3;
+    std::uint8_t* alpha =
+        B == 4 && store_.alpha ? store_.alpha + std::size_t(y) * store_.width + x0 : nullptr;
+    const std::size_t step = std::size_t(dx) * 3;
+    const std::uint8_t* g = gamma_.data();
+    int left[B] = {}, upLeft[B] = {};
+    for (std::uint32_t k = 0; k < n; ++k, x += B, p += B, dst += step) {
+      for (unsigned c = 0; c < B; ++c) {
+        int v = x[c];
+        if constexpr (Filter == 1) v += left[c];
+        if constexpr (Filter == 2) v += p[c];
+        if constexpr (Filter == 3) v += (p[c] + left[c]) >> 1;
+        if constexpr (Filter == 4) {
+          v += PaethPredictor(left[c], p[c], upLeft[c]);
+          upLeft[c] = p[c];
+        }
+        left[c] = std::uint8_t(v);
+        if constexpr (Filter != 0) x[c] = std::uint8_t(v);
+      }
+      dst[0] = Identity ? std::uint8_t(left[2]) : g[left[2]];
+      dst[1] = Identity ? std::uint8_t(left[1]) : g[left[1]];
+      dst[2] = Identity ? std::uint8_t(left[0]) : g[left[0]];
+      if constexpr (B == 4) {
+        if (alpha) {
+          *alpha = std::uint8_t(left[3]);
+          alpha += dx;
+        }
+      }
+    }
+  }
+
+  const THeaderFields& h_;
+  const TByteMap& gamma_;
+  const TStoreView& store_;
+  unsigned bpp_;
+  bool identity_;
+  bool trueColour8_;
+};
+
+// Largest inflated image data decoded in one call; beyond it the streaming decoder keeps memory to two rows.
+constexpr std::size_t kMaxWholeImageBytes = std::size_t(64) << 20;
+
+// Bytes of the whole inflated image data: every row of every pass with its filter byte. False on overflow.
+bool InflatedSize(const THeaderFields& h, std::size_t& size) {
+  size = 0;
+  auto add = [&](std::uint32_t n, std::uint32_t rows) {
+    const std::size_t rowBytes = RowBytesFor(h.ColorType, h.BitDepth, n);
+    std::size_t bytes = 0;
+    return rowBytes == 0 || (CheckedMul(rowBytes + 1, rows, bytes) && CheckedAdd(size, bytes, size));
+  };
+  if (h.InterlaceMethod == 0) return add(h.Width, h.Height);
+  for (const TAdam7Pass& p : kAdam7) {
+    const std::uint32_t rows =
+        h.Height > p.rowStart ? (h.Height - p.rowStart + p.rowStep - 1) / p.rowStep : 0;
+    if (rows > 0 && !add(PassWidth(h.Width, p), rows)) return false;
+  }
+  return true;
+}
+
+// Reads the data of this and every directly following image data chunk into `out`, checking each CRC, and
+// leaves the stream after the last CRC. False when anything is amiss or the data outgrows `capacity`: the
+// streaming decoder then meets the same bytes in its own order and raises what it always raised.
+bool GatherImageData(TStream& s, std::uint32_t length, std::size_t capacity, std::vector<std::uint8_t>& out) {
+  static const char kIDAT[4] = {'I', 'D', 'A', 'T'};
+  const std::int64_t remaining = s.Remaining();
+  if (remaining <= 0) return false;
+  capacity = std::min<std::uint64_t>(capacity, std::uint64_t(remaining));
+  out.resize(capacity);  // one allocation; the stream's size bounds it
+  std::size_t used = 0;
+  for (;;) {
+    if (length > capacity - used) return false;
+    if (s.Read(out.data() + used, length) != length) return false;
+    std::uint8_t tail[12];
+    const std::size_t got = s.Read(tail, sizeof tail);
+    if (got < 4 || ReadBE32(tail) != ChunkCrc(kIDAT, out.data() + used, length)) return false;
+    used += length;
+    if (got == sizeof tail && std::memcmp(tail + 8, kIDAT, 4) == 0) {
+      length = ReadBE32(tail + 4);
+      continue;
+    }
+    s.Seek(-std::int64_t(got - 4), TSeekOrigin::soCurrent);  // the next chunk's header is the caller's
+    out.resize(used);
+    return true;
+  }
+}
+
+struct TDecompressorDeleter {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+// The whole image data inflated in one call straight into one buffer of all rows, which are then
+// unfiltered and converted. False, with the stream back where it was, when the data cannot be taken this
+// way (too large, damaged, shorter or longer than the header says); nothing has been stored then.
+bool DecodeWholeImage(TStream& stream, std::uint32_t firstLength, const THeaderFields& h,
+                      const TRowStep& step) {
+  std::size_t rawSize = 0;
+  if (!InflatedSize(h, rawSize) || rawSize == 0 || rawSize > kMaxWholeImageBytes) return false;
+  const std::int64_t start = stream.GetPosition();
+  std::vector<std::uint8_t> compressed;
+  // Deflate never grows data by more than a few bytes per 16 KiB; more than this is not image data.
+  if (!GatherImageData(stream, firstLength, rawSize + rawSize / 16 + 4096, compressed)) {
+    stream.SetPosition(start);
+    return false;
+  }
+  std::unique_ptr<std::uint8_t[]> raw(new (std::nothrow) std::uint8_t[rawSize]);
+  std::unique_ptr<libdeflate_decompressor, TDecompressorDeleter> inflater(libdeflate_alloc_decompressor());
+  // Without an output size argument the call succeeds only when the data fills the buffer exactly.
+  if (!raw || !inflater ||
+      libdeflate_zlib_decompress(inflater.get(), compressed.data(), compressed.size(), raw.get(), rawSize,
+                                 nullptr) != LIBDEFLATE_SUCCESS) {
+    stream.SetPosition(start);
+    return false;
+  }
+  compressed = std::vector<std::uint8_t>();
+
+  const std::size_t widest = RowBytesFor(h.ColorType, h.BitDepth, h.Width);
+  const std::vector<std::uint8_t> zeros(widest, 0);  // the row above the first row of the image or a pass
+  std::uint8_t* row = raw.get();
+  auto pass = [&](std::uint32_t y0, std::uint32_t dy, std::uint32_t x0, std::uint32_t dx, std::uint32_t n) {
+    const std::size_t rowBytes = RowBytesFor(h.ColorType, h.BitDepth, n);
+    if (rowBytes == 0) return;
+    const std::uint8_t* prev = zeros.data();
+    for (std::uint32_t y = y0; y < h.Height; y += dy) {
+      step(row, prev, rowBytes, n, y, x0, dx);
+      prev = row + 1;
+      row += rowBytes + 1;
+    }
+  };
+  if (h.InterlaceMethod == 0) {
+    pass(0, 1, 0, 1, h.Width);
+  } else {
+    for (const TAdam7Pass& p : kAdam7)
+      pass(p.rowStart, p.rowStep, p.colStart, p.colStep, PassWidth(h.Width, p));
+  }
+  return true;
+}
+
 }  // namespace
 
-void DecodeImageData(TStream& stream, std::uint32_t firstLength, const THeaderFields& h,
-                     const TByteMap& gamma, const TStoreView& store) {
+bool DecodeImageData(TStream& stream, std::uint32_t firstLength, const THeaderFields& h,
+                     const TByteMap& gamma, const TStoreView& store, TInflateMode mode) {
+  const TRowStep step(h, gamma, store);
+  if (mode == TInflateMode::WholeWhenPossible && DecodeWholeImage(stream, firstLength, h, step)) return true;
+
   TImageDataInflater inflater(stream, firstLength);
-  const unsigned bpp = FilterOffsetFor(h.ColorType, h.BitDepth);
   const std::size_t fullRowBytes = RowBytesFor(h.ColorType, h.BitDepth, h.Width);
   std::vector<std::uint8_t> bufA(fullRowBytes + 1, 0), bufB(fullRowBytes + 1, 0);
   std::uint8_t* prev = bufA.data();
@@ -508,8 +712,7 @@ void DecodeImageData(TStream& stream, std::uint32_t firstLength, const THeaderFi
   auto decodeRow = [&](std::size_t rowBytes, std::uint32_t n, std::uint32_t y, std::uint32_t x0,
                        std::uint32_t dx) {
     if (inflater.Fill(cur, rowBytes + 1) == 0) return false;
-    UndoRowFilter(cur[0], cur + 1, prev + 1, rowBytes, bpp);
-    ConvertRow(h, gamma, cur + 1, n, y, x0, dx, store);
+    step(cur, prev + 1, rowBytes, n, y, x0, dx);
     std::swap(cur, prev);
     return true;
   };
@@ -529,6 +732,7 @@ void DecodeImageData(TStream& stream, std::uint32_t firstLength, const THeaderFi
     }
   }
   inflater.Finish();
+  return false;
 }
 
 bool InflateAll(const std::uint8_t* data, std::size_t size, std::string& out, std::size_t maxOut) {

@@ -70,6 +70,7 @@ std::uint32_t PassWidth(std::uint32_t width, const TAdam7Pass& p);
 
 using TByteMap = std::array<std::uint8_t, 256>;
 void IdentityMap(TByteMap& m);
+bool IsIdentityMap(const TByteMap& m);
 // gAMA value (gamma x 100000) -> both maps; 0 leaves them unchanged.
 void BuildGammaMaps(std::uint32_t gammaValue, TByteMap& gamma, TByteMap& inverse);
 // Grey level of ramp entry n of a ramp with `entries` entries, through the gamma map.
@@ -90,11 +91,20 @@ struct TStoreView {
 void ConvertRow(const THeaderFields& h, const TByteMap& gamma, const std::uint8_t* row, std::uint32_t n,
                 std::uint32_t y, std::uint32_t x0, std::uint32_t dx, const TStoreView& store);
 
+// How the image data is inflated: whole when possible (fast), or always row by row (memory of two rows).
+enum class TInflateMode { WholeWhenPossible, Streaming };
+
 // The image data decoder: reads the first IDAT chunk's data and every IDAT chunk that follows, inflates,
 // unfilters and converts every row. The stream is positioned at the first chunk's data; on return it is
-// after the CRC of the last image data chunk read. Raises the image-data errors.
-void DecodeImageData(TStream& stream, std::uint32_t firstLength, const THeaderFields& h,
-                     const TByteMap& gamma, const TStoreView& store);
+// after the CRC of an image data chunk, and any image data chunks that follow hold no data the image
+// needs. Raises the image-data errors.
+// When the image data is whole and inflates to exactly the size the header gives, it is inflated in one
+// call into a buffer of all rows; anything else (damage, truncation, extra data, very large images) is
+// decoded by the streaming inflater, row by row, which raises the errors. Both give the same pixels and
+// errors. Returns true when the data was inflated whole.
+bool DecodeImageData(TStream& stream, std::uint32_t firstLength, const THeaderFields& h,
+                     const TByteMap& gamma, const TStoreView& store,
+                     TInflateMode mode = TInflateMode::WholeWhenPossible);
 
 // Inflates a whole zlib stream (compressed text); false on any failure. Output is capped at maxOut bytes.
 bool InflateAll(const std::uint8_t* data, std::size_t size, std::string& out, std::size_t maxOut);

@@ -304,9 +304,14 @@ TColor TPNGObject::TransparentKey() const {
       return TColor(level(0) | (level(1) << 8) | (level(2) << 16));
     }
     case 3: {
+      // The key is the palette colour of the first fully transparent entry; an entry the palette lacks
+      // cannot give one (drawing fails rather than key on an arbitrary colour).
       const TChunkPLTE* p = Chunks.Find<TChunkPLTE>();
-      for (unsigned i = 0; i < t->ChunkSize && i < 256; ++i)
-        if (t->AlphaTable[i] == 0) return p && i < p->EntryCount ? p->Item(i) : 0;
+      for (unsigned i = 0; i < t->ChunkSize && i < 256; ++i) {
+        if (t->AlphaTable[i] != 0) continue;
+        if (!p) throw EPngError(EPngUnknownPalEntryText);
+        return p->Item(i);
+      }
       return 0;
     }
     default:
@@ -402,7 +407,9 @@ bool DecodePngToBGRA(const std::uint8_t* Data, std::size_t Size, int& Width, int
     const TPNGTransparencyMode mode = image.TransparencyMode();
     const TChunkIHDR& hdr = image.HeaderChunk();
     const TChunktRNS* trns = image.Chunks.Find<TChunktRNS>();
-    const TColor key = image.TransparentKey();
+    // Palette images take their alpha from the table; only grey and colour images have a key colour.
+    const bool keyed = trns && (hdr.ColorType == 0 || hdr.ColorType == 2);
+    const TColor key = keyed ? image.TransparentKey() : 0;
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x, out += 4) {
         const TColor c = image.PixelAt(x, y);
@@ -412,7 +419,7 @@ bool DecodePngToBGRA(const std::uint8_t* Data, std::size_t Size, int& Width, int
         std::uint8_t a = 255;
         if (!hdr.AlphaPlane.empty())
           a = hdr.AlphaPlane[std::size_t(y) * hdr.Width + x];
-        else if (trns && (hdr.ColorType == 0 || hdr.ColorType == 2))
+        else if (keyed)
           a = c == key ? 0 : 255;
         else if (trns && mode != ptmNone)
           a = image.AlphaAt(x, y);

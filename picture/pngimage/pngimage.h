@@ -264,7 +264,8 @@ class TPNGObject : public TGraphic {
   void ClearChunks();
   void ResetGammaMaps();
   TPNGTransparencyMode TransparencyMode() const;
-  // The colour a bit-transparent image leaves undrawn, as 0x00BBGGRR.
+  // The colour a bit-transparent image leaves undrawn, as 0x00BBGGRR. Raises EPngError for a palette
+  // image whose first fully transparent entry lies beyond its palette.
   TColor TransparentKey() const;
   // Alpha of a pixel in 0..255 as the image's transparency gives it.
   std::uint8_t AlphaAt(int X, int Y) const;

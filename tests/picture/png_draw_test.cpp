@@ -177,6 +177,20 @@ TEST_F(PngDraw, PaletteIndexBeyondThePaletteDrawsInTheOpaqueMode) {
   EXPECT_EQ(t.At(0, 0), Rgb(255, 0, 0));
 }
 
+TEST_F(PngDraw, TransparentEntryBeyondThePaletteFailsToDraw) {
+  // Index 4 is the one fully transparent entry of a three-colour palette: there is no colour to key on.
+  TPNGObject image;
+  Read(image, PaletteImage({255, 255, 255, 255, 0}, {0, 1}));
+  ASSERT_EQ(image.TransparencyMode(), ptmBit);
+  Target t(2, 1, 0x123456);
+  try {
+    image.DrawGraphic(t.canvas(), Rect(0, 0, 2, 1));
+    FAIL() << "keyed on a colour the palette does not have";
+  } catch (const EPngError& e) {
+    EXPECT_EQ(e.Message, EPngUnknownPalEntryText);
+  }
+}
+
 TEST_F(PngDraw, OpaqueImageDrawsItsPixelsAtItsOwnSize) {
   Bytes raw;
   for (int y = 0; y < 2; ++y) {

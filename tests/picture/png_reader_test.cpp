@@ -514,10 +514,36 @@ TEST(PngImageData, InvalidCompressedDataFailsWithTheZlibDescription) {
   EXPECT_EQ(ReadError<EPNGZLIBError>(f), std::string(EPngZLIBErrorText) + "data error (-3)");
 }
 
-TEST(PngImageData, CompressedStreamEndingBeforeTheLastRowFails) {
-  Bytes f = MakePng(Header(4, 3, 8, 0), GreyRows(4, 2));  // one row short
-  const std::string msg = ReadError<EPNGZLIBError>(f);
-  EXPECT_EQ(msg.rfind(EPngZLIBErrorText, 0), 0u) << msg;
+// A 4 x 3 grey file whose first image data chunk holds a complete compressed stream of `rows` followed by
+// `after`; each of `more` becomes one more image data chunk; then IEND.
+Bytes ShortStreamFile(const Bytes& rows, const Bytes& after, const std::vector<Bytes>& more = {}) {
+  Bytes data = pngtest::Compress(rows);
+  pngtest::Append(data, after);
+  Bytes f = pngtest::Signature();
+  pngtest::Append(f, Chunk("IHDR", Header(4, 3, 8, 0)));
+  pngtest::Append(f, Chunk("IDAT", data));
+  for (const Bytes& m : more) pngtest::Append(f, Chunk("IDAT", m));
+  pngtest::Append(f, Chunk("IEND", {}));
+  return f;
+}
+
+TEST(PngImageData, CompleteButShortCompressedStreamBeforeIendFailsWithMissingParts) {
+  // The rows run out at the end of the chunk: the next chunk would have to be image data, and is IEND.
+  TPNGObject image;
+  EXPECT_EQ(ReadError<EPNGMissingMultipleIDAT>(ShortStreamFile(GreyRows(4, 2), {}), &image),
+            EPngMissingMultipleIDATText);
+  EXPECT_EQ(image.PixelAt(3, 1), 0x060606);  // the rows that arrived stay
+}
+
+TEST(PngImageData, CompressedStreamEndingWithBytesLeftInTheChunkFails) {
+  // More input cannot make the ended stream give the missing row: decoding stops instead of waiting.
+  EXPECT_EQ(ReadError<EPNGZLIBError>(ShortStreamFile(GreyRows(4, 2), {1, 2, 3})),
+            std::string(EPngZLIBErrorText) + "stream end (1)");
+}
+
+TEST(PngImageData, CompressedStreamEndingBeforeMoreImageDataFails) {
+  EXPECT_EQ(ReadError<EPNGZLIBError>(ShortStreamFile(GreyRows(4, 2), {}, {{9, 9, 9, 9}})),
+            std::string(EPngZLIBErrorText) + "stream end (1)");
 }
 
 TEST(PngImageData, FileEndingInsideTheImageDataKeepsTheRowsReadAndFailsWithTheCrcError) {
