@@ -9,7 +9,6 @@
 namespace jpegcodec {
 
 namespace {
-constexpr std::size_t kSourceChunk = 4096;
 // Supplied when the data runs out, so a cut-off file ends like a complete one and decodes as far as it goes.
 const JOCTET kFakeEoi[2] = {0xFF, JPEG_EOI};
 // Status of an operation ended by a parked C++ exception (raised again, never returned).
@@ -81,7 +80,9 @@ boolean FillInput(j_decompress_ptr c) {
     s.src.bytes_in_buffer = sizeof kFakeEoi;
     return TRUE;
   }
-  std::size_t n = std::min(kSourceChunk, s.size - s.pos);
+  // Everything that is left, at once: the data is in memory already, and the entropy decoder takes its
+  // fast path only while several kilobytes are buffered (small refills would keep it on the slow one).
+  const std::size_t n = s.size - s.pos;
   s.src.next_input_byte = s.data + s.pos;
   s.src.bytes_in_buffer = n;
   s.pos += n;
