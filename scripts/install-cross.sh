@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the 32-bit Windows cross-build and its wine test run need, on Debian 12, as root (or with
 # sudo): the i686 MinGW-w64 compilers, zlib for MinGW, wine (32-bit), Xvfb and friends; then cross-builds
-# libjpeg-turbo (from Debian's source package) and GoogleTest into build/cross-deps/prefix.
+# libjpeg-turbo and libdeflate (from Debian's source packages) and GoogleTest into build/cross-deps/prefix.
 # Every step is skipped when its result is already there, so running it again is cheap.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,11 +52,11 @@ mkdir -p "$deps" "$prefix"
 
 # --- libjpeg-turbo, static, SIMD on ---------------------------------------------------------------------
 if [ ! -f "$prefix/lib/libjpeg.a" ]; then
-  srcdir=$(find "$deps" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -n1)
+  srcdir=$(find "$deps/" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -n1)
   if [ -z "$srcdir" ]; then
     step "fetching the libjpeg-turbo source package"
     (cd "$deps" && apt-get source -qq libjpeg-turbo)
-    srcdir=$(find "$deps" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -n1)
+    srcdir=$(find "$deps/" -maxdepth 1 -type d -name 'libjpeg-turbo-*' | head -n1)
   fi
   step "cross-building libjpeg-turbo from $srcdir"
   cmake -S "$srcdir" -B "$deps/libjpeg-turbo-build" -G Ninja \
@@ -64,6 +64,21 @@ if [ ! -f "$prefix/lib/libjpeg.a" ]; then
     -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=ON -DWITH_TURBOJPEG=OFF -DREQUIRE_SIMD=ON >/dev/null
   cmake --build "$deps/libjpeg-turbo-build" -j "$jobs"
   cmake --install "$deps/libjpeg-turbo-build" >/dev/null
+fi
+
+# --- libdeflate, static (its Makefile names the MinGW archive libdeflatestatic.lib) ------------------------
+if [ ! -f "$prefix/lib/libdeflate.a" ]; then
+  srcdir=$(find "$deps/" -maxdepth 1 -type d -name 'libdeflate-*' | head -n1)
+  if [ -z "$srcdir" ]; then
+    step "fetching the libdeflate source package"
+    (cd "$deps" && apt-get source -qq libdeflate)
+    srcdir=$(find "$deps/" -maxdepth 1 -type d -name 'libdeflate-*' | head -n1)
+  fi
+  step "cross-building libdeflate from $srcdir"
+  make -C "$srcdir" -j "$jobs" CC=i686-w64-mingw32-gcc-posix AR=i686-w64-mingw32-ar libdeflatestatic.lib \
+    >/dev/null
+  install -D -m644 "$srcdir/libdeflate.h" "$prefix/include/libdeflate.h"
+  install -D -m644 "$srcdir/libdeflatestatic.lib" "$prefix/lib/libdeflate.a"
 fi
 
 # --- GoogleTest (gtest, gtest_main, gmock) --------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -129,7 +130,7 @@ TEST(PngInflate, EveryPngFileDecodesTheSameBothWays) {
   int decoded = 0;
   for (const std::string& path : CorpusFiles()) {
     const Bytes f = ReadTestFile(path);
-    const std::string name = path.substr(path.rfind('/') + 1);
+    const std::string name = std::filesystem::path(path).filename().string();
     Outcome probe;
     if (f.size() < 8 || !DecodeFileData(f, png::TInflateMode::Streaming, probe)) continue;
     const bool whole = ExpectSameBothWays(f, path);
