@@ -17,7 +17,9 @@ namespace png {
 
 std::uint32_t CrcUpdate(std::uint32_t running, const std::uint8_t* data, std::size_t size) {
   // libdeflate keeps the value as the complement of the running register, as zlib does, and computes it
-  // several times faster: every byte of the image data passes through here.
+  // several times faster: every byte of the image data passes through here. Given no buffer it would
+  // answer its starting value instead of the running one.
+  if (size == 0) return running;
   return ~libdeflate_crc32(~running, data, size);
 }
 
