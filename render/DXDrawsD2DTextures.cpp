@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/SysUtils.h"
+#include "picture/jpeg/jpeg.h"
 #include "render/DXDraws.h"
 
 // ---- Pure rules ----
@@ -103,29 +104,71 @@ void D2DTextureSize(const plat::D3DDEVICEDESC7& Caps, int ImageWidth, int ImageH
 
 // ---- TDXTextureImage ----
 
-TDXTextureImage::TDXTextureImage(TDIB& Image, TDIB* Alpha) {
-  const int bpp = Image.BitCount();
-  if (Image.IsEmpty() || (bpp != 24 && bpp != 32))
-    throw EDirect3DTextureError(Format(SCannotInitialized, STexture));
-  Width = Image.Width();
-  Height = Image.Height();
-  const bool withAlpha =
-      Alpha && Alpha->BitCount() == 8 && Alpha->Width() == Width && Alpha->Height() == Height;
-  HasAlphaChannel = withAlpha;
-  std::size_t count = 0;
-  if (!CheckedMul(static_cast<std::size_t>(Width), static_cast<std::size_t>(Height), count))
-    throw EDirect3DTextureError(Format(SCannotInitialized, STexture));
-  Pixels.resize(count);
-  for (int y = 0; y < Height; ++y) {
-    const std::uint8_t* src = Image.RowReadOnly(y);
-    const std::uint8_t* a = withAlpha ? Alpha->RowReadOnly(y) : nullptr;
-    std::uint32_t* dst = Pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(Width);
-    const int step = bpp / 8;
-    for (int x = 0; x < Width; ++x, src += step) {
-      std::uint32_t alpha = a ? a[x] : 0xFFu;
-      dst[x] = (alpha << 24) | (std::uint32_t(src[2]) << 16) | (std::uint32_t(src[1]) << 8) | src[0];
-    }
+TDXTextureImage::TDXTextureImage(TGraphic* Picture, int Width_, int Height_) {
+  if (!Picture || Picture->Empty()) throw EDirect3DTextureError(Format(SCannotInitialized, STexture));
+  // Pictures whose rows already hold the pixels a 24- or 32-bit TDIB of them would: no copy.
+  if (auto* jpeg = dynamic_cast<TJPEGImage*>(Picture)) {
+    jpeg->DecodeToBitmap();
+    TBitmap* decoded = jpeg->DecodedBitmap();
+    if (decoded && decoded->PixelFormat() == pf24bit && !decoded->Empty()) bitmap_ = decoded;
+  } else if (auto* bmp = dynamic_cast<TBitmap*>(Picture)) {
+    if (bmp->PixelFormat() == pf24bit && bmp->HandleType() == bmDIB && !bmp->Transparent()) bitmap_ = bmp;
+  } else if (auto* dib = dynamic_cast<TDIB*>(Picture)) {
+    if (dib->BitCount() == 24 || dib->BitCount() == 32) dib_ = dib;
   }
+  if (!bitmap_ && !dib_) {
+    copy_ = std::make_unique<TDIB>();
+    copy_->Assign(Picture);
+    if (copy_->IsEmpty()) throw EDirect3DTextureError(Format(SCannotInitialized, STexture));
+    if (copy_->BitCount() != 24 && copy_->BitCount() != 32) {
+      // Palette and 16-bit pictures are converted by drawing them.
+      auto drawn = std::make_unique<TDIB>();
+      drawn->PixelFormat = MakeDIBPixelFormat(8, 8, 8);
+      drawn->SetSize(copy_->Width(), copy_->Height(), 24);
+      copy_->DrawGraphic(*drawn->Canvas(), Rect(0, 0, copy_->Width(), copy_->Height()));
+      copy_ = std::move(drawn);
+    }
+    dib_ = copy_.get();
+  }
+  if (bitmap_) {
+    PictureWidth = bitmap_->Width();
+    PictureHeight = bitmap_->Height();
+  } else {
+    PictureWidth = dib_->Width();
+    PictureHeight = dib_->Height();
+    bytesPerPixel_ = dib_->BitCount() / 8;
+    HasAlphaChannel = bytesPerPixel_ == 4 && dib_->HasAlpha();
+  }
+  Width = std::max(Width_, PictureWidth);
+  Height = std::max(Height_, PictureHeight);
+}
+
+TDXTextureImage::~TDXTextureImage() = default;
+
+const std::uint8_t* TDXTextureImage::PictureRow(int y) {
+  if (bitmap_) return static_cast<const std::uint8_t*>(bitmap_->ScanLine(y));
+  return dib_->RowReadOnly(y);
+}
+
+int TDXTextureImage::ReadRow(int y, std::uint32_t* Out) {
+  const std::uint32_t pad = Padding();
+  if (y < 0 || y >= PictureHeight) {
+    std::fill(Out, Out + Width, pad);
+    return 0;
+  }
+  const std::uint8_t* src = PictureRow(y);
+  if (bytesPerPixel_ == 4) {
+    const std::uint32_t alphaMask = HasAlphaChannel ? 0 : 0xFF000000u;
+    for (int x = 0; x < PictureWidth; ++x, src += 4)
+      Out[x] =
+          (std::uint32_t(src[3]) << 24 | std::uint32_t(src[2]) << 16 | std::uint32_t(src[1]) << 8 | src[0]) |
+          alphaMask;
+  } else {
+    for (int x = 0; x < PictureWidth; ++x, src += 3)
+      Out[x] = 0xFF000000u | std::uint32_t(src[2]) << 16 | std::uint32_t(src[1]) << 8 | src[0];
+  }
+  std::fill(Out + PictureWidth, Out + Width, pad);
+  return PictureWidth;
 }
 
 // ---- TDirect3DTexture2 ----
@@ -166,7 +209,7 @@ plat::HRESULT CollectFormat(plat::DDPIXELFORMAT* format, void* context) {
 
 }  // namespace
 
-TDirect3DTexture2::TDirect3DTexture2(TCustomDXDraw* DXDraw, const TDXTextureImage& Image) {
+TDirect3DTexture2::TDirect3DTexture2(TCustomDXDraw* DXDraw, TDXTextureImage& Image) {
   plat::IDirect3DDevice7* device = DXDraw ? DXDraw->D3DDevice7() : nullptr;
   TDirectDraw* ddraw = DXDraw ? DXDraw->DDraw() : nullptr;
   if (!device || !ddraw || !ddraw->IDDraw7() || Image.Width <= 0 || Image.Height <= 0) TextureError();
@@ -204,29 +247,36 @@ TDirect3DTexture2::TDirect3DTexture2(TCustomDXDraw* DXDraw, const TDXTextureImag
   }
   const int bytes = static_cast<int>(format_.dwRGBBitCount) / 8;
   const bool direct32 = bytes == 4 && format_.dwRBitMask == 0xFF0000 && format_.dwGBitMask == 0xFF00 &&
-                        format_.dwBBitMask == 0xFF;
-  const std::uint32_t opaque =
-      direct32 && !((format_.dwFlags & plat::DDPF_ALPHAPIXELS) && format_.dwRGBAlphaBitMask == 0xFF000000u)
-          ? 0xFF000000u
-          : 0;
+                        format_.dwBBitMask == 0xFF && width_ == Image.Width;
+  const std::uint32_t padding = PackPixel(Image.Padding(), format_);
+  std::vector<std::uint32_t> argb(static_cast<std::size_t>(Image.Width));
+  int argbRow = -1, shown = 0;
   auto* base = static_cast<std::uint8_t*>(lock.lpSurface);
   for (int y = 0; y < height_; ++y) {
     // Nearest texel when the device made the texture smaller or larger than the image.
     const int sy = static_cast<int>(static_cast<long long>(y) * Image.Height / height_);
-    const std::uint32_t* srcRow = Image.Pixels.data() + static_cast<std::size_t>(sy) * Image.Width;
+    if (sy != argbRow) {
+      shown = Image.ReadRow(sy, argb.data());
+      argbRow = sy;
+    }
     std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * lock.lPitch;
-    if (direct32 && width_ == Image.Width) {
+    // Padding is written only where the texel differs: a new texture of the soft device reads as zero and
+    // takes memory only for what is written, so padding that packs to zero costs nothing.
+    auto put = [&](int x, std::uint32_t v) {
+      std::uint8_t* p = row + static_cast<std::ptrdiff_t>(x) * bytes;
+      if (std::memcmp(p, &v, static_cast<std::size_t>(bytes)) != 0)
+        std::memcpy(p, &v, static_cast<std::size_t>(bytes));
+    };
+    if (direct32) {
+      std::memcpy(row, argb.data(), static_cast<std::size_t>(shown) * 4);
       auto* d = reinterpret_cast<std::uint32_t*>(row);
-      if (opaque)
-        for (int x = 0; x < width_; ++x) d[x] = srcRow[x] | opaque;
-      else
-        std::memcpy(d, srcRow, static_cast<std::size_t>(width_) * 4);
+      for (int x = shown; x < width_; ++x)
+        if (d[x] != padding) d[x] = padding;
       continue;
     }
     for (int x = 0; x < width_; ++x) {
       const int sx = static_cast<int>(static_cast<long long>(x) * Image.Width / width_);
-      const std::uint32_t v = PackPixel(srcRow[sx], format_);
-      std::memcpy(row + x * bytes, &v, static_cast<std::size_t>(bytes));
+      put(x, sx < shown ? PackPixel(argb[static_cast<std::size_t>(sx)], format_) : padding);
     }
   }
   surface_->Unlock(nullptr);
@@ -293,24 +343,6 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
-// Copies the picture unscaled into the top-left corner of a new n x n image of 32 bits (keeping every byte
-// of a 32-bit source) or 24 bits, the rest 0.
-std::unique_ptr<TDIB> PadImage(TDIB& src, int n) {
-  const bool keep32 = src.BitCount() == 32;
-  auto dst = std::make_unique<TDIB>();
-  dst->PixelFormat = MakeDIBPixelFormat(8, 8, 8);
-  dst->SetSize(n, n, keep32 ? 32 : 24);
-  const int w = std::min(src.Width(), n), h = std::min(src.Height(), n);
-  if (keep32 || src.BitCount() == 24) {
-    const std::size_t rowBytes = static_cast<std::size_t>(w) * (keep32 ? 4 : 3);
-    for (int y = 0; y < h; ++y) std::memcpy(dst->Row(y), src.RowReadOnly(y), rowBytes);
-  } else {
-    // Palette and 16-bit pictures are converted by drawing them.
-    src.DrawGraphic(*dst->Canvas(), Rect(0, 0, src.Width(), src.Height()));
-  }
-  return dst;
-}
-
 }  // namespace
 
 TD2DTextures::TD2DTextures(TCustomDXDraw* DXDraw) : DXDraw_(DXDraw) {}
@@ -320,10 +352,9 @@ TD2DTextures::~TD2DTextures() {
 }
 
 void TD2DTextures::Clear() {
-  // Textures before their images, newest first.
+  // Newest first.
   while (!entries_.empty()) {
     entries_.back().Texture.reset();
-    entries_.back().Image.reset();
     entries_.pop_back();
   }
 }
@@ -350,52 +381,24 @@ bool TD2DTextures::LoadFromItem(TPictureCollectionItem* Item) {
       TCollection* c = Item->Collection();
       Item->SetName(Format("%s[%d]", c ? c->GetNamePath() : std::string(), Item->Index()));
     }
-    e.Image = std::make_unique<TDIB>();
-    e.Image->Assign(&Item->Picture());
-    e.Image->SetTransparent(Item->Transparent());
-    if (e.Image->IsEmpty()) throw EDirect3DTextureError(Format(SCannotInitialized, STexture));
     e.U0 = e.V0 = 0;
     e.U1 = e.V1 = 1.0;
-    const TD2DPadding pad = D2DPadding(e.Image->Width(), e.Image->Height());
-    if (e.Image->Width() == pad.Size && e.Image->Height() == pad.Size) {
-      if (e.Image->BitCount() != 32) {
-        auto redrawn = std::make_unique<TDIB>();
-        redrawn->PixelFormat = MakeDIBPixelFormat(8, 8, 8);
-        redrawn->SetSize(pad.Size, pad.Size, 24);
-        if (e.Image->BitCount() == 24) {
-          for (int y = 0; y < pad.Size; ++y)
-            std::memcpy(redrawn->Row(y), e.Image->RowReadOnly(y), static_cast<std::size_t>(pad.Size) * 3);
-        } else {
-          e.Image->DrawGraphic(*redrawn->Canvas(), Rect(0, 0, pad.Size, pad.Size));
-        }
-        redrawn->SetTransparent(Item->Transparent());
-        e.Image = std::move(redrawn);
-      }
-    } else {
-      auto padded = PadImage(*e.Image, pad.Size);
-      padded->SetTransparent(Item->Transparent());
-      e.U1 = pad.U1;
-      e.V1 = pad.V1;
-      e.Image = std::move(padded);
-    }
+    TGraphic* picture = Item->Picture().Graphic();
+    if (!picture || picture->Empty()) throw EDirect3DTextureError(Format(SCannotInitialized, STexture));
+    // The picture goes into the top-left corner of a square power of two; the rest is black.
+    const TD2DPadding pad = D2DPadding(picture->Width(), picture->Height());
+    TDXTextureImage img(picture, pad.Size, pad.Size);
+    e.U1 = pad.U1;
+    e.V1 = pad.V1;
     e.Name = Item->Name();
-    e.Width = e.Image->Width();
-    e.Height = e.Image->Height();
-    if (e.Image->HasAlpha()) {
-      TDXTextureImage img(*e.Image, e.Image->ExtractAlpha());
-      img.ImageName = Item->Name();
-      img.Transparent = Item->Transparent();
-      e.Texture = std::make_unique<TDirect3DTexture2>(DXDraw_, img);
-      e.Texture->SetTransparent(Item->Transparent());
-      e.HasAlpha = true;
-    } else {
-      TDXTextureImage img(*e.Image, nullptr);
-      img.ImageName = Item->Name();
-      img.TransparentColor = Item->TransparentColor();
-      img.Transparent = Item->Transparent();
-      e.Texture = std::make_unique<TDirect3DTexture2>(DXDraw_, img);
-      e.HasAlpha = false;
-    }
+    e.Width = img.Width;
+    e.Height = img.Height;
+    img.ImageName = Item->Name();
+    img.Transparent = Item->Transparent();
+    e.HasAlpha = img.HasAlphaChannel;
+    if (!e.HasAlpha) img.TransparentColor = Item->TransparentColor();
+    e.Texture = std::make_unique<TDirect3DTexture2>(DXDraw_, img);
+    if (e.HasAlpha) e.Texture->SetTransparent(Item->Transparent());
     return true;
   } catch (const std::exception&) {
     entries_.pop_back();

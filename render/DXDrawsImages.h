@@ -70,20 +70,41 @@ void D2DTextureSize(const plat::D3DDEVICEDESC7& Caps, int ImageWidth, int ImageH
 
 // ---- Textures ----
 
-// An image ready to become a texture: 32-bit pixels (0xAARRGGBB), with or without an alpha channel.
+// An item's picture as its texture sees it: padded with black to Width x Height (alpha 0 around a picture
+// with an alpha channel, opaque otherwise) and read row by row as 0xAARRGGBB words. The picture's own rows
+// are read in place where it keeps 24- or 32-bit pixels (a TDIB, a decoded JPEG, a 24-bit bitmap); any
+// other picture is first drawn into a 24-bit copy of its size, kept as long as this object. The padded
+// image itself is never stored.
 class TDXTextureImage {
  public:
-  // The colour of Image (24 or 32 bits per pixel) and, when Alpha is given (an 8-bit image of the same
-  // size), an 8-bit alpha channel from it.
-  TDXTextureImage(TDIB& Image, TDIB* Alpha);
+  // Width and Height must be at least the picture's size. Raises EDirect3DTextureError "%s cannot be
+  // initialized" with "Texture" for a missing or empty picture.
+  TDXTextureImage(TGraphic* Picture, int Width, int Height);
+  ~TDXTextureImage();
+  TDXTextureImage(const TDXTextureImage&) = delete;
+  TDXTextureImage& operator=(const TDXTextureImage&) = delete;
+
+  // Row y (0 = top) as Width words into Out; returns how many leading words show the picture (0 below it),
+  // the rest being Padding().
+  int ReadRow(int y, std::uint32_t* Out);
+  std::uint32_t Padding() const { return HasAlphaChannel ? 0 : 0xFF000000u; }
 
   int Width = 0;
   int Height = 0;
+  int PictureWidth = 0;
+  int PictureHeight = 0;
+  // 32-bit picture with some alpha byte not 0: the texture blends by the fourth byte of every pixel.
   bool HasAlphaChannel = false;
   bool Transparent = false;
   TColor TransparentColor = 0;
   std::string ImageName;
-  std::vector<std::uint32_t> Pixels;  // row by row from the top
+
+ private:
+  const std::uint8_t* PictureRow(int y);
+  TDIB* dib_ = nullptr;        // rows read in place (or from copy_)
+  TBitmap* bitmap_ = nullptr;  // rows read in place
+  std::unique_ptr<TDIB> copy_;
+  int bytesPerPixel_ = 3;
 };
 
 // A Direct3D texture surface of the drawing surface's device, made and filled at once from an image.
@@ -91,7 +112,7 @@ class TDirect3DTexture2 {
  public:
   // Raises EDirect3DTextureError "%s cannot be initialized" with "Texture" when the drawing surface has no
   // device, no texture format suits, or the texture surface cannot be made or filled.
-  TDirect3DTexture2(TCustomDXDraw* DXDraw, const TDXTextureImage& Image);
+  TDirect3DTexture2(TCustomDXDraw* DXDraw, TDXTextureImage& Image);
   ~TDirect3DTexture2();
   TDirect3DTexture2(const TDirect3DTexture2&) = delete;
   TDirect3DTexture2& operator=(const TDirect3DTexture2&) = delete;
@@ -119,9 +140,9 @@ class TDirect3DTexture2 {
   TColor transparentColor_ = 0;
 };
 
-// One texture of the cache.
+// One texture of the cache. It keeps no image of its own: the texture is filled straight from the item's
+// picture, which stays with the item to make the texture again after a restore.
 struct TTextureEntry {
-  std::unique_ptr<TDIB> Image;
   std::unique_ptr<TDirect3DTexture2> Texture;
   double U0 = 0, V0 = 0, U1 = 1.0, V1 = 1.0;
   std::string Name;
@@ -141,7 +162,7 @@ class TD2DTextures {
   int Count() const { return static_cast<int>(entries_.size()); }
   TTextureEntry& Texture(int Index) { return entries_.at(static_cast<std::size_t>(Index)); }
   const TTextureEntry& Texture(int Index) const { return entries_.at(static_cast<std::size_t>(Index)); }
-  // Frees every entry's texture and image.
+  // Frees every entry's texture.
   void Clear();
   // Index of the first entry of that name, letter case ignored; -1 when none.
   int Find(const std::string& Name) const;
