@@ -25,6 +25,7 @@ struct THeadlessOptions {
   std::string SnapshotFile;
   std::string DumpStateFile;
   std::string Density;  // caption of a "Snowflakes" menu item to choose before the first frame
+  bool Stats = false;   // report the time to the first frame and the peak memory after the run
 };
 
 // Exit statuses of a headless run.
