@@ -50,7 +50,7 @@ TEST(HeadlessOptions, EveryOptionIsRead) {
   THeadlessOptions o;
   std::string e;
   ASSERT_TRUE(Parse({"--headless", "--screen", "800x600x16", "--frames", "12", "--seed", "4294967301",
-                     "--registry", "a.reg", "--snapshot", "s.png", "--dump-state", "d.json"},
+                     "--registry", "a.reg", "--snapshot", "s.png", "--dump-state", "d.json", "--stats"},
                     o, e))
       << e;
   EXPECT_TRUE(o.Headless);
@@ -62,6 +62,7 @@ TEST(HeadlessOptions, EveryOptionIsRead) {
   EXPECT_EQ(o.RegistryFile, "a.reg");
   EXPECT_EQ(o.SnapshotFile, "s.png");
   EXPECT_EQ(o.DumpStateFile, "d.json");
+  EXPECT_TRUE(o.Stats);
 }
 
 TEST(HeadlessOptions, BadValuesAreRefusedWithAReason) {
@@ -98,7 +99,7 @@ TEST(HeadlessOptions, DepthsTheSnowCannotBeDrawnOnAreRefusedWithTheReason) {
 TEST(HeadlessOptions, UsageExplainsEveryOptionAndExitStatus) {
   std::string u = HeadlessUsage();
   for (const char* opt : {"--headless", "--screen", "--frames", "--density", "--seed", "--registry",
-                          "--snapshot", "--dump-state", "--help"})
+                          "--snapshot", "--dump-state", "--stats", "--help"})
     EXPECT_NE(u.find(opt), std::string::npos) << opt;
   for (const char* status : {"  0  ", "  1  ", "  2  ", "  3  "})
     EXPECT_NE(u.find(status), std::string::npos) << status;
@@ -335,6 +336,29 @@ TEST_F(WholeRun, SameSeedAndOptionsGiveIdenticalSnapshotsAndStates) {
   EXPECT_NE(ja.find("\"FlakeCount\": 300"), std::string::npos);
   EXPECT_EQ(pa, ReadFile(Path("b.png")));
   EXPECT_EQ(ja, ReadFile(Path("b.json")));
+}
+
+TEST_F(WholeRun, StatsReportTheFirstFrameAndThePeakMemory) {
+  std::string reg = RegistryFile();
+  ::testing::internal::CaptureStdout();
+  const int rc = Run({"--headless", "--screen", "160x120", "--frames", "3", "--registry", reg, "--stats"});
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  ASSERT_EQ(rc, 0);
+  EXPECT_NE(out.find("Drew 3 frames"), std::string::npos) << out;
+  double ms = -1, mb = -1;
+  const std::size_t at = out.find("First frame after");
+  ASSERT_NE(at, std::string::npos) << out;
+  ASSERT_EQ(std::sscanf(out.c_str() + at, "First frame after %lf ms; peak memory %lf MB", &ms, &mb), 2)
+      << out;
+  EXPECT_GT(ms, 0);
+  EXPECT_GT(mb, 1);
+}
+
+TEST_F(WholeRun, StatsOfARunWithoutFramesSayNoFrameWasDrawn) {
+  std::string reg = RegistryFile();
+  ::testing::internal::CaptureStdout();
+  ASSERT_EQ(Run({"--headless", "--screen", "160x120", "--frames", "0", "--registry", reg, "--stats"}), 0);
+  EXPECT_NE(::testing::internal::GetCapturedStdout().find("No frame drawn; peak memory"), std::string::npos);
 }
 
 TEST_F(WholeRun, UnreadableRegistryFileEndsWithAnErrorCode) {
