@@ -198,6 +198,31 @@ std::uint32_t PackPixel(std::uint32_t argb, const plat::DDPIXELFORMAT& f) {
          PackChannel(argb & 0xFF, f.dwBBitMask) | PackChannel(argb >> 24, alphaMask);
 }
 
+// PackPixel with the masks' places worked out once.
+class TexelPacker {
+ public:
+  explicit TexelPacker(const plat::DDPIXELFORMAT& f) {
+    const std::uint32_t masks[4] = {f.dwRBitMask, f.dwGBitMask, f.dwBBitMask,
+                                    (f.dwFlags & plat::DDPF_ALPHAPIXELS) ? f.dwRGBAlphaBitMask : 0};
+    for (int c = 0; c < 4; ++c) {
+      const int bits = D2DMaskBits(masks[c]);
+      mask_[c] = masks[c];
+      drop_[c] = bits >= 8 ? 0 : 8 - bits;
+      shift_[c] = LowBit(masks[c]);
+    }
+  }
+  std::uint32_t operator()(std::uint32_t argb) const {
+    const std::uint32_t v[4] = {(argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF, argb >> 24};
+    std::uint32_t out = 0;
+    for (int c = 0; c < 4; ++c) out |= ((v[c] >> drop_[c]) << shift_[c]) & mask_[c];
+    return out;
+  }
+
+ private:
+  std::uint32_t mask_[4];
+  int drop_[4], shift_[4];
+};
+
 plat::HRESULT CollectFormat(plat::DDPIXELFORMAT* format, void* context) {
   static_cast<std::vector<plat::DDPIXELFORMAT>*>(context)->push_back(*format);
   return plat::D3DENUMRET_OK;
@@ -246,37 +271,62 @@ TDirect3DTexture2::TDirect3DTexture2(TCustomDXDraw* DXDraw, TDXTextureImage& Ima
     TextureError();
   }
   const int bytes = static_cast<int>(format_.dwRGBBitCount) / 8;
-  const bool direct32 = bytes == 4 && format_.dwRBitMask == 0xFF0000 && format_.dwGBitMask == 0xFF00 &&
-                        format_.dwBBitMask == 0xFF && width_ == Image.Width;
-  const std::uint32_t padding = PackPixel(Image.Padding(), format_);
+  const bool argb32 = bytes == 4 && format_.dwRBitMask == 0xFF0000 && format_.dwGBitMask == 0xFF00 &&
+                      format_.dwBBitMask == 0xFF;
+  // A 32-bit format without alpha keeps its fourth byte at 255 where the picture shows.
+  const std::uint32_t opaque =
+      argb32 && !((format_.dwFlags & plat::DDPF_ALPHAPIXELS) && format_.dwRGBAlphaBitMask == 0xFF000000u)
+          ? 0xFF000000u
+          : 0;
+  const TexelPacker pack(format_);
+  auto texel = [&](std::uint32_t v) { return argb32 ? v | opaque : pack(v); };
+  const std::uint32_t padding = pack(Image.Padding());
+  // Nearest texel when the device made the texture smaller or larger than the image.
+  std::vector<int> column(static_cast<std::size_t>(width_));
+  for (int x = 0; x < width_; ++x)
+    column[static_cast<std::size_t>(x)] = static_cast<int>(static_cast<long long>(x) * Image.Width / width_);
+  // Rows of an opaque picture already read as the texels of such a format.
+  const bool copyRows = argb32 && width_ == Image.Width && (opaque == 0 || !Image.HasAlphaChannel);
   std::vector<std::uint32_t> argb(static_cast<std::size_t>(Image.Width));
-  int argbRow = -1, shown = 0;
+  std::vector<std::uint32_t> packed(static_cast<std::size_t>(width_));
+  int argbRow = -1, texels = 0;
   auto* base = static_cast<std::uint8_t*>(lock.lpSurface);
   for (int y = 0; y < height_; ++y) {
-    // Nearest texel when the device made the texture smaller or larger than the image.
     const int sy = static_cast<int>(static_cast<long long>(y) * Image.Height / height_);
     if (sy != argbRow) {
-      shown = Image.ReadRow(sy, argb.data());
+      const int shown = Image.ReadRow(sy, argb.data());
       argbRow = sy;
+      // The texels that show the picture come first; the rest of the row is padding.
+      texels = static_cast<int>(std::lower_bound(column.begin(), column.end(), shown) - column.begin());
+      if (copyRows) {
+        packed.swap(argb);  // argb is read anew for the next row
+      } else {
+        for (int x = 0; x < texels; ++x)
+          packed[static_cast<std::size_t>(x)] =
+              texel(argb[static_cast<std::size_t>(column[static_cast<std::size_t>(x)])]);
+      }
     }
     std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * lock.lPitch;
+    if (bytes == 4) {
+      std::memcpy(row, packed.data(), static_cast<std::size_t>(texels) * 4);
+    } else {
+      for (int x = 0; x < texels; ++x)
+        std::memcpy(row + static_cast<std::ptrdiff_t>(x) * bytes, &packed[static_cast<std::size_t>(x)],
+                    static_cast<std::size_t>(bytes));
+    }
     // Padding is written only where the texel differs: a new texture of the soft device reads as zero and
     // takes memory only for what is written, so padding that packs to zero costs nothing.
-    auto put = [&](int x, std::uint32_t v) {
-      std::uint8_t* p = row + static_cast<std::ptrdiff_t>(x) * bytes;
-      if (std::memcmp(p, &v, static_cast<std::size_t>(bytes)) != 0)
-        std::memcpy(p, &v, static_cast<std::size_t>(bytes));
-    };
-    if (direct32) {
-      std::memcpy(row, argb.data(), static_cast<std::size_t>(shown) * 4);
+    if (bytes == 4) {
       auto* d = reinterpret_cast<std::uint32_t*>(row);
-      for (int x = shown; x < width_; ++x)
-        if (d[x] != padding) d[x] = padding;
+      bool padded = true;
+      for (int x = texels; x < width_; ++x) padded &= d[x] == padding;
+      if (!padded) std::fill(d + texels, d + width_, padding);
       continue;
     }
-    for (int x = 0; x < width_; ++x) {
-      const int sx = static_cast<int>(static_cast<long long>(x) * Image.Width / width_);
-      put(x, sx < shown ? PackPixel(argb[static_cast<std::size_t>(sx)], format_) : padding);
+    for (int x = texels; x < width_; ++x) {
+      std::uint8_t* p = row + static_cast<std::ptrdiff_t>(x) * bytes;
+      if (std::memcmp(p, &padding, static_cast<std::size_t>(bytes)) != 0)
+        std::memcpy(p, &padding, static_cast<std::size_t>(bytes));
     }
   }
   surface_->Unlock(nullptr);
