@@ -31,7 +31,7 @@ std::unique_ptr<SBitmap> NewBitmap(int w, int h, int bpp, bool topDown) {
   b->bpp = bpp;
   b->stride = stride;
   b->topDown = topDown;
-  b->storage.assign(stride * std::size_t(h), 0);
+  b->storage.Allocate(stride * std::size_t(h));
   b->bits = b->storage.data();
   return b;
 }
@@ -65,7 +65,7 @@ std::unique_ptr<SBitmap> CopyBitmap(const SBitmap& src) {
   b->topDown = src.topDown;
   b->mono = src.mono;
   b->dibSection = src.dibSection;
-  b->storage.assign(src.bits, src.bits + src.stride * std::size_t(src.height));
+  b->storage.Assign(src.bits, src.bits + src.stride * std::size_t(src.height));
   b->bits = b->storage.data();
   b->colors = src.colors;
   b->rmask = src.rmask, b->gmask = src.gmask, b->bmask = src.bmask;
@@ -808,7 +808,7 @@ HBITMAP SoftGdi::CreateDIBSection(HDC dc, const BITMAPINFO* bmi, UINT usage, voi
     SetError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  b->storage.assign(size, 0);
+  b->storage.Allocate(size);
   b->bits = b->storage.data();
   b->dibSection = true;
   if (bits) *bits = b->bits;
@@ -1444,7 +1444,7 @@ HICON SoftGdi::CreateIconFromResourceEx(const BYTE* data, DWORD size, BOOL icon,
       return nullptr;
     const std::size_t xorBytes = color->stride * std::size_t(h);
     if (size - infoSize < xorBytes) return nullptr;
-    color->storage.assign(data + infoSize, data + infoSize + xorBytes);
+    color->storage.Assign(data + infoSize, data + infoSize + xorBytes);
     color->bits = color->storage.data();
     color->dibSection = false;
     auto mask = NewBitmap(color->width, h, 1, false);

@@ -13,6 +13,7 @@
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
 #include "platform/common/SoftOptions.h"
+#include "platform/common/ZeroedBuffer.h"
 
 namespace plat::soft {
 
@@ -41,7 +42,7 @@ struct SBitmap : GdiObject {
   bool mono = false;  // a device-dependent 1-bit bitmap: drawn with the DC's text and background colours
   bool dibSection = false;  // made by CreateDIBSection (GetObject reports a DIBSECTION)
   BYTE* bits = nullptr;
-  std::vector<BYTE> storage;              // owned pixels (empty when the pixels are the caller's)
+  ZeroedBuffer storage;                   // owned pixels (empty when the pixels are the caller's)
   std::vector<RGBQUAD> colors;            // colour table for 8 bits or fewer
   DWORD rmask = 0, gmask = 0, bmask = 0;  // channel masks for 16 and 32 bits
   DWORD compression = BI_RGB;             // as reported for sections

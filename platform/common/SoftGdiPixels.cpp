@@ -483,6 +483,63 @@ DWORD BppMask(const SBitmap& b) {
   return b.bpp >= 32 ? 0xFFFFFFFFu : ((1u << b.bpp) - 1);
 }
 
+DWORD ReadAt(const BYTE* p, int bpp) {
+  switch (bpp) {
+    case 8:
+      return p[0];
+    case 16:
+      return DWORD(p[0]) | (DWORD(p[1]) << 8);
+    case 24:
+      return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16);
+    default:
+      return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16) | (DWORD(p[3]) << 24);
+  }
+}
+
+void WriteAt(BYTE* p, int bpp, DWORD v) {
+  p[0] = BYTE(v);
+  if (bpp > 8) p[1] = BYTE(v >> 8);
+  if (bpp > 16) p[2] = BYTE(v >> 16);
+  if (bpp > 24) p[3] = BYTE(v >> 24);
+}
+
+// Whether two bitmaps' pixels share memory (a copy within one picture reads what it has just written).
+bool Overlap(const SBitmap& a, const SBitmap& b) {
+  const std::uintptr_t a0 = reinterpret_cast<std::uintptr_t>(a.bits),
+                       b0 = reinterpret_cast<std::uintptr_t>(b.bits);
+  return a0 < b0 + b.stride * std::size_t(b.height) && b0 < a0 + a.stride * std::size_t(a.height);
+}
+
+// A plain source copy at 1:1 (rows possibly mirrored) between bitmaps of whole bytes per pixel, a row at a
+// time: the same pixels as the stretch's pixel-by-pixel way. Pixels whose source lies outside the source
+// bitmap are left alone, as there.
+void CopyUnscaled(SBitmap& dst, std::int64_t x0, std::int64_t x1, std::int64_t y0, std::int64_t y1,
+                  std::int64_t xd, std::int64_t yd, std::int64_t hd, bool mirrorY, const SBitmap& src,
+                  std::int64_t xs, std::int64_t ys, Converter& conv) {
+  // Columns whose source pixel exists: sx = xs + (x - xd) within 0 .. src.width - 1.
+  const std::int64_t cx0 = std::max(x0, xd - xs), cx1 = std::min(x1, xd - xs + src.width);
+  if (cx0 >= cx1) return;
+  const int sb = src.bpp / 8, db = dst.bpp / 8;
+  const std::size_t n = std::size_t(cx1 - cx0);
+  const DWORD mask = BppMask(dst);
+  for (std::int64_t y = y0; y < y1; ++y) {
+    std::int64_t oy = y - yd;
+    if (mirrorY) oy = hd - 1 - oy;
+    const std::int64_t sy = ys + oy;
+    if (sy < 0 || sy >= src.height) continue;
+    const BYTE* s = src.Row(int(sy)) + std::size_t(xs + (cx0 - xd)) * std::size_t(sb);
+    BYTE* d = dst.Row(int(y)) + std::size_t(cx0) * std::size_t(db);
+    if (conv.identity) {
+      std::memmove(d, s, n * std::size_t(db));
+    } else if (conv.direct && sb == 3 && db == 4) {
+      for (std::size_t i = 0; i < n; ++i, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 0;
+    } else {
+      for (std::size_t i = 0; i < n; ++i, s += sb, d += db)
+        WriteAt(d, dst.bpp, conv(ReadAt(s, src.bpp)) & mask);
+    }
+  }
+}
+
 }  // namespace
 
 void StretchBits(SBitmap& dst, std::int64_t xd, std::int64_t yd, std::int64_t wd, std::int64_t hd,
@@ -520,6 +577,11 @@ void StretchBits(SBitmap& dst, std::int64_t xd, std::int64_t yd, std::int64_t wd
   Converter conv(*src, dst, ctx);
   const bool halftone =
       ctx.stretchMode == HALFTONE && code == 0xCC && !dst.mono && !src->mono && (ws > wd || hs > hd);
+  if (code == 0xCC && ws == wd && hs == hd && !mirrorX && src->bpp >= 8 && dst.bpp >= 8 &&
+      !Overlap(*src, dst)) {
+    CopyUnscaled(dst, x0, x1, y0, y1, xd, yd, hd, mirrorY, *src, xs, ys, conv);
+    return;
+  }
   for (std::int64_t y = y0; y < y1; ++y) {
     std::int64_t oy = y - yd;
     if (mirrorY) oy = hd - 1 - oy;

@@ -186,6 +186,42 @@ TEST_F(GdiBlit, BlitsReachingOutsideEitherBitmapAreClipped) {
   g.StretchBlt(dst.dc(), 0, 0, 4, 4, src.dc(), 1000000, -1000000, 2000000000, 7, SRCCOPY);
 }
 
+// The picture-to-surface case: a bottom-up 24-bit section copied 1:1 into a 32-bit one, partly outside the
+// source, turned upside down by a negative height; the fourth byte of each copied pixel becomes 0.
+TEST_F(GdiBlit, UnscaledCopyFrom24BitsFillsThreeBytesAndClearsTheFourth) {
+  const int sw = 7, sh = 5;
+  Info i = MakeInfo(sw, sh, 24);
+  void* bits = nullptr;
+  HBITMAP s24 = g.CreateDIBSection(nullptr, i.get(), DIB_RGB_COLORS, &bits);
+  ASSERT_NE(s24, nullptr);
+  const int stride = (sw * 3 + 3) / 4 * 4;
+  auto src = [&](int x, int y) {  // 0x00RRGGBB of picture pixel (x, y), y from the top
+    const BYTE* p = static_cast<BYTE*>(bits) + std::size_t(sh - 1 - y) * stride + std::size_t(x) * 3;
+    return std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+  };
+  for (int k = 0; k < stride * sh; ++k) static_cast<BYTE*>(bits)[k] = BYTE(k * 37 + 11);
+  HDC dc = g.CreateCompatibleDC(nullptr);
+  HGDIOBJ old = g.SelectObject(dc, Obj(s24));
+  for (bool upsideDown : {false, true}) {
+    Canvas32 dst(g, 9, 6);
+    dst.Fill(0xEE000000u);
+    // Source columns -2 .. 5 and rows 1 .. 5: column -2, -1 and row 5 lie outside the picture.
+    if (upsideDown)
+      g.StretchBlt(dst.dc(), 1, 5, 8, -5, dc, -2, 1, 8, 5, SRCCOPY);
+    else
+      g.BitBlt(dst.dc(), 1, 0, 8, 5, dc, -2, 1, SRCCOPY);
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 9; ++x) {
+        const int sx = x - 1 - 2, sy = upsideDown ? 5 - y : 1 + y;
+        const bool inside = x >= 1 && y < 5 && sx >= 0 && sx < sw && sy < sh;
+        EXPECT_EQ(dst.at(x, y), inside ? src(sx, sy) : 0xEE000000u) << upsideDown << " " << x << "," << y;
+      }
+  }
+  g.SelectObject(dc, old);
+  g.DeleteObject(Obj(s24));
+  g.DeleteDC(dc);
+}
+
 TEST_F(GdiBlit, CopyIntoA565SectionPacksEachChannel) {
   Canvas32 src(g, 1, 1);
   src.at(0, 0) = 0xFF8040;  // r 255, g 128, b 64
