@@ -17,13 +17,34 @@ namespace {
 // Below this a heap allocation is cheaper than a mapping of its own.
 constexpr std::size_t kMappedFrom = std::size_t(256) << 10;
 
+#if !defined(_WIN32)
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+#endif
+
+// Zeroed pages of the system. On Linux a buffer of several huge pages is placed on huge-page boundaries and
+// marked for them: the first touch of each 2 MiB then costs one fault instead of 512, which is most of the
+// time it takes to fill a fresh picture. Pages never touched still take no memory.
 std::uint8_t* MapZeroed(std::size_t bytes) {
 #if defined(_WIN32)
   void* p = VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
   return static_cast<std::uint8_t*>(p);
 #else
-  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
+  const bool huge = bytes >= 2 * kHugePage;
+  const std::size_t reserve = huge ? bytes + kHugePage : bytes;
+  void* p = mmap(nullptr, reserve, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return nullptr;
+  auto* base = static_cast<std::uint8_t*>(p);
+  if (!huge) return base;
+  // Keep the aligned part; give the rest back.
+  const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(base);
+  const std::size_t head = (kHugePage - at % kHugePage) % kHugePage;
+  if (head) munmap(base, head);
+  const std::size_t tail = reserve - head - bytes;
+  if (tail) munmap(base + head + bytes, tail);
+#if defined(MADV_HUGEPAGE)
+  madvise(base + head, bytes, MADV_HUGEPAGE);
+#endif
+  return base + head;
 #endif
 }
 

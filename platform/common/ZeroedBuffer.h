@@ -16,8 +16,12 @@ class ZeroedBuffer {
   ~ZeroedBuffer() { Release(); }
   ZeroedBuffer(ZeroedBuffer&& other) noexcept;
   ZeroedBuffer& operator=(ZeroedBuffer&& other) noexcept;
-  ZeroedBuffer(const ZeroedBuffer&) = delete;
-  ZeroedBuffer& operator=(const ZeroedBuffer&) = delete;
+  // Copies hold their own copy of the bytes.
+  ZeroedBuffer(const ZeroedBuffer& other) { Assign(other.data_, other.data_ + other.size_); }
+  ZeroedBuffer& operator=(const ZeroedBuffer& other) {
+    if (this != &other) Assign(other.data_, other.data_ + other.size_);
+    return *this;
+  }
 
   // bytes zeros in place of the old contents. Raises std::bad_alloc when the memory cannot be had.
   void Allocate(std::size_t bytes);
