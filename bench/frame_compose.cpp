@@ -47,7 +47,7 @@ struct Flake {
   int x, y, sprite;
 };
 
-std::vector<Flake> MakeFlakes() {
+std::vector<Flake> MakeFlakes(int surfaceW = SurfaceW, int surfaceH = SurfaceH) {
   std::vector<Flake> flakes;
   std::uint32_t seed = 12345;
   auto next = [&seed](std::uint32_t below) {
@@ -55,7 +55,8 @@ std::vector<Flake> MakeFlakes() {
     return static_cast<int>((static_cast<std::uint64_t>(seed) * below) >> 32);
   };
   for (int i = 0; i < Flakes; ++i)
-    flakes.push_back({next(SurfaceW + 30) - 30, next(SurfaceH + 40) - 40, next(8)});
+    flakes.push_back(
+        {next(std::uint32_t(surfaceW) + 30) - 30, next(std::uint32_t(surfaceH) + 40) - 40, next(8)});
   return flakes;
 }
 
@@ -85,15 +86,17 @@ std::unique_ptr<TDIB> SpriteDIB(int w, int h) {
   return d;
 }
 
-// The program's way: a drawing surface with a picture list on the soft platform.
+// The program's way: a drawing surface with a picture list on the soft platform, on a screen of w x h pixels
+// of bpp bits (the drawing surface 15 x 19 pixels larger, as the program's).
 struct Scene {
   plat::soft::SoftPlatform platform;
   TForm* form = nullptr;
   TDXDraw* dxdraw = nullptr;
   TDXImageList* list = nullptr;
-  std::vector<Flake> flakes = MakeFlakes();
+  std::vector<Flake> flakes;
 
-  Scene() : platform(Options()) {
+  explicit Scene(int w = ScreenW, int h = ScreenH, int bpp = 32)
+      : platform(Options(w, h, bpp)), flakes(MakeFlakes(w + 15, h + 19)) {
     RegisterFormClasses();
     RegisterDXDrawClasses();
     RegisterDXImageListClasses();
@@ -101,14 +104,14 @@ struct Scene {
     Application = new TApplication(nullptr);
     Application->Initialize();
     form = CreateForm<TForm>(Application);
-    form->SetBounds(0, 0, ScreenW, ScreenH);
+    form->SetBounds(0, 0, w, h);
     dxdraw = new TDXDraw(form);
     dxdraw->SetAutoInitialize(false);
     dxdraw->SetAutoSize(false);
     dxdraw->SetParent(form);
-    dxdraw->SetBounds(0, 0, SurfaceW, SurfaceH);
-    dxdraw->SetSurfaceWidth(SurfaceW);
-    dxdraw->SetSurfaceHeight(SurfaceH);
+    dxdraw->SetBounds(0, 0, w + 15, h + 19);
+    dxdraw->SetSurfaceWidth(w + 15);
+    dxdraw->SetSurfaceHeight(h + 19);
     TDXDrawOptions o = dxdraw->Options();
     o.Exclude(doWaitVBlank);
     dxdraw->SetOptions(o);
@@ -132,11 +135,11 @@ struct Scene {
     FreeDirectXLibraries();
   }
 
-  static plat::soft::SoftOptions Options() {
+  static plat::soft::SoftOptions Options(int w, int h, int bpp) {
     plat::soft::SoftOptions o;
-    o.screenWidth = ScreenW;
-    o.screenHeight = ScreenH;
-    o.screenBitCount = 32;
+    o.screenWidth = w;
+    o.screenHeight = h;
+    o.screenBitCount = bpp;
     return o;
   }
 
@@ -279,6 +282,20 @@ void BM_Flip(benchmark::State& state) {
   Measure(state, s, [] { g_scene->dxdraw->Flip(); });
 }
 
+// The frame on a 640x480 screen of 32 and of 16 bits per pixel (5-6-5), each scene made on its own.
+Samples g_small32, g_small16;
+void SmallFrame(benchmark::State& state, int bpp, Samples& samples) {
+  g_scene.reset();
+  Scene scene(640, 480, bpp);
+  Measure(state, samples, [&] { scene.Frame(); });
+}
+void BM_Frame640x480x32(benchmark::State& state) {
+  SmallFrame(state, 32, g_small32);
+}
+void BM_Frame640x480x16(benchmark::State& state) {
+  SmallFrame(state, 16, g_small16);
+}
+
 void BM_CopyFloor(benchmark::State& state) {
   if (!g_scene) g_scene = std::make_unique<Scene>();
   plat::IDirectDrawSurface7* back = g_scene->dxdraw->Surface()->IDDSurface7();
@@ -319,6 +336,8 @@ BENCHMARK(BM_Sprites)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseRealTime(
 BENCHMARK(BM_Flip)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseRealTime();
 BENCHMARK(BM_CopyFloor)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 BENCHMARK(BM_Pixman)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_Frame640x480x32)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(BM_Frame640x480x16)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 }  // namespace
 
@@ -332,6 +351,9 @@ int main(int argc, char** argv) {
   if (!g_uncached.wall.empty())
     std::printf("frame without the quad result cache: %.3f ms (processor time %.3f ms)\n",
                 Median(g_uncached.wall), Median(g_uncached.cpu));
+  if (!g_small32.wall.empty() && !g_small16.wall.empty())
+    std::printf("640x480 frame: 16-bit %.3f ms, 32-bit %.3f ms: %.2f x\n", Median(g_small16.wall),
+                Median(g_small32.wall), Median(g_small16.wall) / Median(g_small32.wall));
   std::printf("processor time: frame: %.3f ms; floor: %.3f ms; pixman: %.3f ms\n", Median(g_frame.cpu),
               Median(g_floor.cpu), Median(g_pixmanSamples.cpu));
   std::printf("frame: %.3f ms; floor: %.3f ms; pixman: %.3f ms\n", Median(g_frame.wall), Median(g_floor.wall),
