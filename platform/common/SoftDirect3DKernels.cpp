@@ -514,4 +514,59 @@ int VectorWidth(const State& s) {
 #endif
 }
 
+// ---- 16-bit targets ----
+
+void Narrow16::Make(const Format& f) {
+  format = f;
+  rShift = f.rShift, gShift = f.gShift, bShift = f.bShift;
+  rMask = std::uint16_t(f.r), gMask = std::uint16_t(f.g), bMask = std::uint16_t(f.b);
+  channels = std::uint16_t(f.r | f.g | f.b);
+  for (DWORD v = 0; v < 256; ++v) {
+    r[v] = std::uint16_t(Reduce(v, f.rBits) << f.rShift);
+    g[v] = std::uint16_t(Reduce(v, f.gBits) << f.gShift);
+    b[v] = std::uint16_t(Reduce(v, f.bBits) << f.bShift);
+  }
+  for (DWORD v = 0; v < 64; ++v) {
+    er[v] = std::uint8_t(Expand(v, f.rBits));
+    eg[v] = std::uint8_t(Expand(v, f.gBits));
+    eb[v] = std::uint8_t(Expand(v, f.bBits));
+  }
+}
+
+void StoreSpan16(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, const Narrow16& t) {
+  for (std::size_t i = 0; i < n; ++i) {
+    DWORD s;
+    std::memcpy(&s, src + 4 * i, 4);
+    const std::uint16_t v = t.Pack(s);
+    std::memcpy(dst + 2 * i, &v, 2);
+  }
+}
+
+// The general path widens the pixel, blends each channel as round((s * a + d * (255 - a)) / 255) and
+// narrows the result again. Alpha 0 gives the pixel back (narrowing a widened value restores it), alpha 255
+// the source.
+void BlendSpan16(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, const Narrow16& t) {
+  for (std::size_t i = 0; i < n; ++i) {
+    DWORD s;
+    std::memcpy(&s, src + 4 * i, 4);
+    const int a = int(s >> 24);
+    std::uint16_t d;
+    std::memcpy(&d, dst + 2 * i, 2);
+    std::uint16_t v;
+    if (a == 0) {
+      v = std::uint16_t(d & t.channels);
+    } else if (a == 255) {
+      v = t.Pack(s);
+    } else {
+      const int ia = 255 - a;
+      const int dr = t.er[(d & t.rMask) >> t.rShift], dg = t.eg[(d & t.gMask) >> t.gShift],
+                db = t.eb[(d & t.bMask) >> t.bShift];
+      v = std::uint16_t(t.r[Div255(int((s >> 16) & 0xFF) * a + dr * ia)] |
+                        t.g[Div255(int((s >> 8) & 0xFF) * a + dg * ia)] |
+                        t.b[Div255(int(s & 0xFF) * a + db * ia)]);
+    }
+    std::memcpy(dst + 2 * i, &v, 2);
+  }
+}
+
 }  // namespace plat::soft::dd

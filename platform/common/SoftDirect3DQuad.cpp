@@ -50,8 +50,9 @@ void PlanShading(int colorMode, int alphaMode, DWORD diffuse, bool srcAlpha, con
   // A texture without alpha is opaque: blending by its alpha is then a plain store.
   plan.blendSpans = shade.srcAlpha && !(plan.plainTexel && sm.opaqueMask);
   plan.keep = shade.targetAlpha ? 0xFFFFFFFFu : 0x00FFFFFFu;
-  // Plain texel colours stored without blending go straight to the target.
-  plan.direct = plan.plainTexel && !plan.blendSpans;
+  plan.bytes = target.format.bpp / 8;
+  // Plain texel colours stored without blending go straight to a 32-bit target.
+  plan.direct = plan.plainTexel && !plan.blendSpans && plan.bytes == 4;
   // Sampled texels: an opaque format's are alpha 255 (the bilinear mean of 255s is 255 too); stored
   // directly they also take the target's alpha rule.
   plan.outSet = sm.opaqueMask;
@@ -122,7 +123,7 @@ void DrawSpan(const QuadSpans& q, const QuadRow& row, int k, int from, int to, H
   const Tap& r = row.taps[k];
   const std::size_t first = std::size_t(from - plan.xs), n = std::size_t(to - from);
   const Tap* taps = c.taps.data() + first;
-  std::uint8_t* dst = q.target.Row(row.y) + std::size_t(from) * 4;
+  std::uint8_t* dst = q.target.Row(row.y) + std::size_t(from) * std::size_t(plan.bytes);
   std::uint8_t* scratch = reinterpret_cast<std::uint8_t*>(q.scratch.texels.data());
   std::uint8_t* out = plan.direct ? dst : scratch;
   const std::uint8_t* src = out;  // the span's texels once sampled
@@ -146,6 +147,13 @@ void DrawSpan(const QuadSpans& q, const QuadRow& row, int k, int from, int to, H
   if (src == out && !masked) MaskWords(out, n, plan.outSet, plan.outKeep);
   if (plan.direct) return;
   if (!plan.plainTexel) ModulateSpan(out, n, plan.shade);
+  if (plan.bytes == 2) {
+    if (plan.blendSpans)
+      BlendSpan16(src, dst, n, q.scratch.narrow);
+    else
+      StoreSpan16(src, dst, n, q.scratch.narrow);
+    return;
+  }
   if (plan.blendSpans) {
     if (plan.shade.targetAlpha)
       BlendSpan<true>(src, dst, n, q.wide);
@@ -178,7 +186,7 @@ void DrawRows(const QuadSpans& q, const QuadLayout& layout) {
 
 bool DeviceImpl::PlanFastQuad(const Vertex* v, int stages, QuadPlan& plan) const {
   if (stages != 1 || !samplers_[0].surface || samplers_[0].keyed) return false;
-  if (!target_->format.IsArgb32()) return false;
+  if (!FastTarget(target_->format)) return false;
   if (rs_[D3DRENDERSTATE_ALPHATESTENABLE] || rs_[D3DRENDERSTATE_SPECULARENABLE]) return false;
   const DWORD cull = rs_[D3DRENDERSTATE_CULLMODE];
   if (cull != D3DCULL_CCW && cull != D3DCULL_NONE) return false;
@@ -253,10 +261,12 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
   }
   if (scratch.sums.size() < 4 * std::size_t(sm.w)) scratch.sums.resize(4 * std::size_t(sm.w));
   const int wide = VectorWidth(*state_);
+  const std::size_t bytes = std::size_t(plan.bytes);
+  if (bytes == 2 && scratch.narrow.format != target.format) scratch.narrow.Make(target.format);
   if (cols * rows <= 16384)
-    PrefetchRows(target.Row(ys) + std::size_t(xs) * 4, std::size_t(target.pitch), ye - ys, 4 * cols);
+    PrefetchRows(target.Row(ys) + std::size_t(xs) * bytes, std::size_t(target.pitch), ye - ys, bytes * cols);
   if (layout.plainRows && layout.columns[0].contiguous && plan.blendSpans && plan.plainTexel &&
-      !sm.opaqueMask) {
+      !sm.opaqueMask && bytes == 4) {
     // Texels 1:1 with pixels: blend straight from the texture, row after row.
     const std::uint8_t* src = sm.bits + layout.columns[0].taps[0].off0;
     std::uint8_t* dst = target.Row(ys) + std::size_t(xs) * 4;
@@ -267,9 +277,10 @@ bool DeviceImpl::TryFastQuad(const Vertex* v, int stages) {
       BlendRect<false>(src, layout.rowStarts.data(), dst, pitch, cols, rows, wide);
     return true;
   }
-  const bool cacheable = state_->quadResultCache && plan.direct && sm.surface != target_ &&
-                         !sm.surface->Busy() && cols * rows >= kCachedQuadPixels &&
-                         cols <= ~std::size_t(0) / 4 / rows;
+  // Stored pixels do not depend on what the target held: an unchanged quad gives them again.
+  const bool stored = plan.direct || (bytes == 2 && plan.plainTexel && !plan.blendSpans);
+  const bool cacheable = state_->quadResultCache && stored && sm.surface != target_ && !sm.surface->Busy() &&
+                         cols * rows >= kCachedQuadPixels && cols <= ~std::size_t(0) / 4 / rows;
   if (cacheable &&
       quads_.CopyResult(*sm.surface, layout, plan.outSet, plan.outKeep, target, xs, ys, cols, rows))
     return true;

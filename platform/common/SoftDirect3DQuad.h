@@ -86,6 +86,7 @@ struct QuadResult {
   std::uint64_t version = 0;
   QuadKey key;
   DWORD set = 0, keep = 0;
+  int bpp = 0;                       // of the target the pixels were drawn on
   std::vector<std::uint8_t> pixels;  // the quad's rows one after another
 };
 constexpr std::size_t kCachedQuadPixels = 4096;  // smaller quads are cheaper to draw than to keep
@@ -108,7 +109,28 @@ struct QuadPlan {
   bool direct = false;            // plain texels stored without blending: sampled straight onto the target
   DWORD keep = 0;                 // the target's alpha rule for stored pixels
   DWORD outSet = 0, outKeep = 0;  // applied to every sampled texel: (texel | outSet) & outKeep
+  int bytes = 4;                  // per target pixel: 4, or 2 on a 16-bit target
 };
+
+// A 16-bit target without alpha (5-6-5 or 5-5-5): 8-bit channels to raw values and back, rounded as the
+// general path converts them, as tables.
+struct Narrow16 {
+  std::uint16_t r[256], g[256], b[256];  // each 8-bit value reduced and put in its place
+  std::uint8_t er[64], eg[64], eb[64];   // each field value widened to 8 bits
+  int rShift = 0, gShift = 0, bShift = 0;
+  std::uint16_t rMask = 0, gMask = 0, bMask = 0;
+  std::uint16_t channels = 0;  // the bits the channels cover; the general path writes the others as 0
+  Format format;               // the target format the tables are for
+  void Make(const Format& f);
+  std::uint16_t Pack(DWORD argb) const {
+    return std::uint16_t(r[(argb >> 16) & 0xFF] | g[(argb >> 8) & 0xFF] | b[argb & 0xFF]);
+  }
+};
+// Whether the fast path draws on a target of this format: 32-bit ARGB words, or 16 bits without alpha.
+inline bool FastTarget(const Format& f) {
+  return f.IsArgb32() || (f.kind == Format::kRGB && f.bpp == 16 && f.a == 0 && f.rBits <= 6 && f.gBits <= 6 &&
+                          f.bBits <= 6 && f.rBits > 0 && f.gBits > 0 && f.bBits > 0);
+}
 
 // The fast path's working memory, kept between draws.
 struct QuadScratch {
@@ -116,6 +138,7 @@ struct QuadScratch {
   std::vector<DWORD> texels;
   std::vector<std::uint16_t> sums;            // vertical bilinear sums, 4 lanes per texture column
   std::vector<std::uint16_t> lanesA, lanesB;  // the sums each pixel's two columns contribute
+  Narrow16 narrow;                            // of the last 16-bit target
 };
 
 // What the fast path keeps between draws: the layouts of recent quads (a frame draws a few sprites many
@@ -130,6 +153,7 @@ class QuadCache {
   // texture, unchanged, with the same layout and output masks. False when it did not.
   bool CopyResult(const SurfaceImpl& texture, const QuadLayout& layout, DWORD set, DWORD keep,
                   SurfaceImpl& target, int xs, int ys, std::size_t cols, std::size_t rows) const;
+  // cols and rows count pixels of the target's size (bytes per pixel from its format).
   // Keeps the pixels just drawn at (xs, ys) of the target (nothing when the memory is not there).
   void KeepResult(const SurfaceImpl& texture, const QuadLayout& layout, DWORD set, DWORD keep,
                   const SurfaceImpl& target, int xs, int ys, std::size_t cols, std::size_t rows);
@@ -176,6 +200,9 @@ void BlendSpan(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, int wi
 template <bool kTargetAlpha>
 void BlendRect(const std::uint8_t* src, const std::size_t* rowStarts, std::uint8_t* dst, std::size_t pitch,
                std::size_t n, std::size_t rows, int wide);
+// Source colours stored onto, or blended by their alpha over, 16-bit pixels.
+void StoreSpan16(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, const Narrow16& t);
+void BlendSpan16(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, const Narrow16& t);
 // Asks for the target lines a small quad will blend into before the first is needed.
 void PrefetchRows(const std::uint8_t* first, std::size_t pitch, int count, std::size_t bytes);
 

@@ -20,6 +20,18 @@ DDPIXELFORMAT Xrgb8888() {
   return pf;
 }
 
+// 16-bit render targets: 5-6-5, and 5-5-5 with its top bit unused.
+DDPIXELFORMAT Rgb16(bool sixGreen) {
+  DDPIXELFORMAT pf{};
+  pf.dwSize = sizeof(pf);
+  pf.dwFlags = DDPF_RGB;
+  pf.dwRGBBitCount = 16;
+  pf.dwRBitMask = sixGreen ? 0xF800 : 0x7C00;
+  pf.dwGBitMask = sixGreen ? 0x07E0 : 0x03E0;
+  pf.dwBBitMask = 0x001F;
+  return pf;
+}
+
 class D3DFastQuad : public DDrawFixture {
  protected:
   static constexpr int W = 80, H = 60;
@@ -34,6 +46,11 @@ class D3DFastQuad : public DDrawFixture {
     plain_[1] = Surface(W, H, caps);
     alpha_[0] = Surface(W, H, caps, &argb);
     alpha_[1] = Surface(W, H, caps, &argb);
+    for (int k = 0; k < 2; ++k) {
+      const DDPIXELFORMAT pf = Rgb16(k == 0);
+      narrow_[k][0] = Surface(W, H, caps, &pf);
+      narrow_[k][1] = Surface(W, H, caps, &pf);
+    }
     ASSERT_EQ(D3D_OK, d3d_->CreateDevice(IID_IDirect3DHALDevice, plain_[0], &dev_));
     Keep(dev_);
   }
@@ -143,6 +160,7 @@ class D3DFastQuad : public DDrawFixture {
   IDirect3DDevice7* dev_ = nullptr;
   IDirectDrawSurface7* plain_[2] = {};
   IDirectDrawSurface7* alpha_[2] = {};
+  IDirectDrawSurface7* narrow_[2][2] = {};  // 5-6-5 and 5-5-5 targets
 };
 
 // ---- Sprites mapped texel for texel ----
@@ -179,6 +197,33 @@ TEST_F(D3DFastQuad, OpaqueSpritesMatchGeneralPath) {
   for (D3DCOLOR diffuse : {0x00FFFFFFu, 0xFFFFFFFFu, 0x80808080u}) {
     SpritesOfEveryWidth(plain_, diffuse, true);
     SpritesOfEveryWidth(alpha_, diffuse, false);
+  }
+}
+
+// ---- 16-bit targets ----
+
+TEST_F(D3DFastQuad, SpritesOn16BitTargetsMatchGeneralPath) {
+  SpriteState();
+  for (auto& targets : narrow_) {
+    SpritesOfEveryWidth(targets, 0xFFFFFFFFu, true);
+    SpritesOfEveryWidth(targets, 0x80C0FF40u, true);
+  }
+}
+
+TEST_F(D3DFastQuad, OpaquePicturesOn16BitTargetsMatchGeneralPath) {
+  OpaqueState();
+  for (auto& targets : narrow_) {
+    for (D3DCOLOR diffuse : {0x00FFFFFFu, 0x80808080u}) SpritesOfEveryWidth(targets, diffuse, false);
+    const int tw = 128, th = 64;
+    std::vector<std::uint32_t> texels(std::size_t(tw * th));
+    for (std::uint32_t& t : texels) t = std::uint32_t(rng_());
+    dev_->SetTexture(0, MakeTexture(tw, th, texels, false));
+    // Drawn twice: the second time the result cache gives the pixels.
+    for (int round = 0; round < 2; ++round)
+      ExpectSamePixels(targets, Quad(0, 0, float(W), float(H), 0x00FFFFFFu, 0, 0, 77.0f / tw, 61.0f / th),
+                       "background " + std::to_string(round));
+    dev_->SetTexture(0, nullptr);
+    if (HasFatalFailure()) return;
   }
 }
 
