@@ -521,7 +521,7 @@ SoftDirectDraw::SoftDirectDraw(const SoftOptions& options) : s_(std::make_unique
   s_->screenWidth = std::max(1, std::min(options.screenWidth, 16384));
   s_->screenHeight = std::max(1, std::min(options.screenHeight, 16384));
   s_->screenPitch = ((s_->screenWidth * s_->screenFormat.bpp + 31) / 32) * 4;
-  s_->screen.assign(std::size_t(s_->screenPitch) * std::size_t(s_->screenHeight), 0);
+  s_->screen.Allocate(std::size_t(s_->screenPitch) * std::size_t(s_->screenHeight));
   // The system palette's grey ramp stands in for an 8-bit display's colours.
   for (int i = 0; i < 256; ++i) s_->screenPalette[i] = {BYTE(i), BYTE(i), BYTE(i), 0};
   dd::g_lastSoft = this;

@@ -9,6 +9,7 @@
 
 #include "platform/DirectDraw.h"
 #include "platform/common/SoftDirectDraw.h"
+#include "platform/common/ZeroedBuffer.h"
 
 namespace plat::soft::dd {
 
@@ -95,7 +96,7 @@ struct State {
   SoftOptions options;
   Format screenFormat;
   int screenWidth = 0, screenHeight = 0, screenPitch = 0;
-  std::vector<std::uint8_t> screen;
+  ZeroedBuffer screen;
   PALETTEENTRY screenPalette[256] = {};
 
   bool libraryAvailable = true;
@@ -262,7 +263,7 @@ class SurfaceImpl final : public RefCounted<IDirectDrawSurface7> {
   DWORD caps = 0, caps2 = 0;
   int width = 0, height = 0, pitch = 0;
   Format format;
-  std::vector<std::uint8_t> storage;
+  ZeroedBuffer storage;  // reads as zero until written; pages never written take no memory
   std::uint8_t* bits = nullptr;
   bool primary = false;
   bool lost = false;

@@ -142,7 +142,7 @@ HRESULT SurfaceImpl::Init(const DDSURFACEDESC2& d, std::size_t descSize) {
     }
     if (caps & DDSCAPS_VIDEOMEMORY) caps |= DDSCAPS_LOCALVIDMEM;
     try {
-      storage.assign(std::size_t(bytes), 0);
+      storage.Allocate(std::size_t(bytes));
     } catch (const std::bad_alloc&) {
       return DDERR_OUTOFMEMORY;
     }
@@ -542,7 +542,7 @@ HRESULT SurfaceImpl::Restore() {
   if (state_->restoreFault.Take()) return state_->restoreFault.result;
   lost = false;
   // The memory's content did not survive the loss; the screen keeps what it shows.
-  if (!primary) std::fill(storage.begin(), storage.end(), std::uint8_t(0));
+  if (!primary) storage.Zero();
   Touch();
   return DD_OK;
 }
