@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/DirectDraw.h"
+#include "platform/common/RawPixels.h"
 #include "platform/common/SoftDirectDraw.h"
 #include "platform/common/ZeroedBuffer.h"
 
@@ -57,24 +58,8 @@ inline DWORD Reduce(DWORD v8, int bits) {
 DWORD ToArgb(const Format& f, DWORD raw, const PALETTEENTRY* pal);
 DWORD FromArgb(const Format& f, DWORD argb, const PALETTEENTRY* pal);
 
-inline DWORD ReadRaw(const std::uint8_t* p, int bpp) {
-  switch (bpp) {
-    case 8:
-      return p[0];
-    case 16:
-      return DWORD(p[0]) | (DWORD(p[1]) << 8);
-    case 24:
-      return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16);
-    default:
-      return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16) | (DWORD(p[3]) << 24);
-  }
-}
-inline void WriteRaw(std::uint8_t* p, int bpp, DWORD v) {
-  p[0] = BYTE(v);
-  if (bpp > 8) p[1] = BYTE(v >> 8);
-  if (bpp > 16) p[2] = BYTE(v >> 16);
-  if (bpp > 24) p[3] = BYTE(v >> 24);
-}
+using plat::soft::ReadRaw;
+using plat::soft::WriteRaw;
 
 // Bytes of a surface description by its dwSize: the older or the newer form (the Windows sizes 108 and 124
 // name them on every target, as callers following the Windows layout write them); 0 for anything else.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/common/RawPixels.h"
 #include "platform/common/SoftGdiInternal.h"
 
 namespace plat::soft {
@@ -483,26 +484,6 @@ DWORD BppMask(const SBitmap& b) {
   return b.bpp >= 32 ? 0xFFFFFFFFu : ((1u << b.bpp) - 1);
 }
 
-DWORD ReadAt(const BYTE* p, int bpp) {
-  switch (bpp) {
-    case 8:
-      return p[0];
-    case 16:
-      return DWORD(p[0]) | (DWORD(p[1]) << 8);
-    case 24:
-      return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16);
-    default:
-      return DWORD(p[0]) | (DWORD(p[1]) << 8) | (DWORD(p[2]) << 16) | (DWORD(p[3]) << 24);
-  }
-}
-
-void WriteAt(BYTE* p, int bpp, DWORD v) {
-  p[0] = BYTE(v);
-  if (bpp > 8) p[1] = BYTE(v >> 8);
-  if (bpp > 16) p[2] = BYTE(v >> 16);
-  if (bpp > 24) p[3] = BYTE(v >> 24);
-}
-
 // Whether two bitmaps' pixels share memory (a copy within one picture reads what it has just written).
 bool Overlap(const SBitmap& a, const SBitmap& b) {
   const std::uintptr_t a0 = reinterpret_cast<std::uintptr_t>(a.bits),
@@ -535,7 +516,7 @@ void CopyUnscaled(SBitmap& dst, std::int64_t x0, std::int64_t x1, std::int64_t y
       for (std::size_t i = 0; i < n; ++i, s += 3, d += 4) d[0] = s[0], d[1] = s[1], d[2] = s[2], d[3] = 0;
     } else {
       for (std::size_t i = 0; i < n; ++i, s += sb, d += db)
-        WriteAt(d, dst.bpp, conv(ReadAt(s, src.bpp)) & mask);
+        WriteRaw(d, dst.bpp, conv(ReadRaw(s, src.bpp)) & mask);
     }
   }
 }
