@@ -1,8 +1,10 @@
 #include "platform/ProcessMemory.h"
 
 #if defined(_WIN32)
-#include <psapi.h>
+// windows.h first: psapi.h uses its types without including it.
 #include <windows.h>
+
+#include <psapi.h>
 #else
 #include <sys/resource.h>
 #endif
