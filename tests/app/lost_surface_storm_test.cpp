@@ -110,6 +110,8 @@ TEST_F(LostSurfaceStorm, ProgramKeepsDrawingLeaksNothingAndEndsOnTheCalmRunsFram
       static_cast<long long>(c.frames), static_cast<unsigned long long>(c.presented),
       static_cast<long long>(c.losses), static_cast<unsigned long long>(c.failedRestores),
       static_cast<unsigned long long>(c.failedDraws));
+  std::printf("objects alive at the end: %zu DirectDraw (calm run %zu), %zu GDI (calm run %zu)\n",
+              stormy.ddrawObjects, reference.ddrawObjects, stormy.gdiObjects, reference.gdiObjects);
   EXPECT_EQ(c.frames, frames + calm);
   EXPECT_GT(c.losses, 0);
   EXPECT_GT(c.failedRestores, 0u);
