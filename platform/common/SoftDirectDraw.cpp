@@ -385,6 +385,10 @@ HRESULT DirectDrawImpl::CreatePalette(DWORD flags, const PALETTEENTRY* entries, 
 HRESULT DirectDrawImpl::WaitForVerticalBlank(DWORD flags, HANDLE event) {
   if (event || (flags != DDWAITVB_BLOCKBEGIN && flags != DDWAITVB_BLOCKEND)) return DDERR_INVALIDPARAMS;
   ++state_->vblankWaits;
+  if (state_->verticalBlankWait) {
+    state_->verticalBlankWait();
+    return DD_OK;
+  }
   Clock* clock = CurrentServices().clock;
   if (!clock) return DD_OK;
   // Refreshes begin every 1/60 s from the clock's start; the wait ends at the next one after now.
@@ -522,6 +526,7 @@ SoftDirectDraw::SoftDirectDraw(const SoftOptions& options) : s_(std::make_unique
   s_->screenHeight = std::max(1, std::min(options.screenHeight, 16384));
   s_->screenPitch = ((s_->screenWidth * s_->screenFormat.bpp + 31) / 32) * 4;
   s_->screen.Allocate(std::size_t(s_->screenPitch) * std::size_t(s_->screenHeight));
+  s_->screenBits = s_->screen.data();
   // The system palette's grey ramp stands in for an 8-bit display's colours.
   for (int i = 0; i < 256; ++i) s_->screenPalette[i] = {BYTE(i), BYTE(i), BYTE(i), 0};
   dd::g_lastSoft = this;
@@ -581,7 +586,7 @@ int SoftDirectDraw::ScreenBitCount() const {
 
 std::uint32_t SoftDirectDraw::ScreenPixel(int x, int y) const {
   if (x < 0 || y < 0 || x >= s_->screenWidth || y >= s_->screenHeight) return 0;
-  const std::uint8_t* p = s_->screen.data() + std::size_t(y) * std::size_t(s_->screenPitch) +
+  const std::uint8_t* p = s_->screenBits + std::size_t(y) * std::size_t(s_->screenPitch) +
                           std::size_t(x) * std::size_t(s_->screenFormat.bpp / 8);
   return dd::ToArgb(s_->screenFormat, dd::ReadRaw(p, s_->screenFormat.bpp), s_->screenPalette) | 0xFF000000u;
 }
@@ -598,9 +603,27 @@ void SoftDirectDraw::FillScreen(std::uint32_t rgb) {
   const DWORD raw = dd::FromArgb(s_->screenFormat, 0xFF000000u | rgb, s_->screenPalette);
   const int bytes = s_->screenFormat.bpp / 8;
   for (int y = 0; y < s_->screenHeight; ++y) {
-    std::uint8_t* row = s_->screen.data() + std::size_t(y) * std::size_t(s_->screenPitch);
+    std::uint8_t* row = s_->screenBits + std::size_t(y) * std::size_t(s_->screenPitch);
     for (int x = 0; x < s_->screenWidth; ++x) dd::WriteRaw(row + x * bytes, s_->screenFormat.bpp, raw);
   }
+}
+
+bool SoftDirectDraw::UseScreenMemory(void* bits, int pitch) {
+  const bool primaryMade = std::any_of(s_->surfaces.begin(), s_->surfaces.end(),
+                                       [](const dd::SurfaceImpl* s) { return s->primary; });
+  if (!bits || pitch < s_->screenPitch || primaryMade || s_->sharedGdi) return false;
+  s_->screenPitch = pitch;
+  s_->screenBits = static_cast<std::uint8_t*>(bits);
+  s_->screen = ZeroedBuffer();  // the backend's memory serves instead
+  return true;
+}
+
+void SoftDirectDraw::SetScreenChangedHook(std::function<void(HWND, const RECT&)> hook) {
+  s_->screenChanged = std::move(hook);
+}
+
+void SoftDirectDraw::SetVerticalBlankWait(std::function<void()> wait) {
+  s_->verticalBlankWait = std::move(wait);
 }
 
 bool SoftDirectDraw::ShareScreenWithGdi(SoftGdi& gdi) {
@@ -608,7 +631,7 @@ bool SoftDirectDraw::ShareScreenWithGdi(SoftGdi& gdi) {
   const std::vector<std::uint8_t> info =
       dd::DibInfo(s_->screenFormat, s_->screenWidth, s_->screenHeight, s_->screenPalette);
   const HBITMAP bmp =
-      gdi.CreateDIBSectionOver(s_->screen.data(), reinterpret_cast<const BITMAPINFO*>(info.data()));
+      gdi.CreateDIBSectionOver(s_->screenBits, reinterpret_cast<const BITMAPINFO*>(info.data()));
   if (!bmp) return false;
   gdi.SetScreenBitmap(bmp);
   s_->sharedGdi = &gdi;

@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -71,6 +72,17 @@ class SoftDirectDraw : public DirectDrawSystem {
   // Makes the soft GDI's screen (what GetDC of no window draws on) these same pixels, so both services show
   // one screen; undone when this service goes. gdi must outlive this object. False when GDI refuses.
   bool ShareScreenWithGdi(SoftGdi& gdi);
+
+  // ---- For a backend that shows the screen on a real display ----
+  // The screen's pixels live in memory the caller owns (rows `pitch` bytes apart, at least the screen's own
+  // pitch; it must outlive this object), such as memory shared with a display server. Only before any
+  // primary surface exists and before ShareScreenWithGdi; false otherwise. The memory's content is kept.
+  bool UseScreenMemory(void* bits, int pitch);
+  // Called after the primary surface's pixels changed, with the window of the clipper that limited the
+  // change (null: none) and the changed screen rectangle, so the backend can show it.
+  void SetScreenChangedHook(std::function<void(HWND, const RECT&)> hook);
+  // Replaces WaitForVerticalBlank's wait with the display's own (the call still counts the wait).
+  void SetVerticalBlankWait(std::function<void()> wait);
 
   // ---- Library ----
   void SetLibraryAvailable(bool available);

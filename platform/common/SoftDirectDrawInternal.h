@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,12 @@ struct State {
   SoftOptions options;
   Format screenFormat;
   int screenWidth = 0, screenHeight = 0, screenPitch = 0;
-  ZeroedBuffer screen;
+  ZeroedBuffer screen;  // the screen's pixels, unless a backend gave memory of its own
+  std::uint8_t* screenBits = nullptr;
+  // A desktop backend shows the screen: told of every change of the primary surface (the clipper's window,
+  // null without one, and the screen rectangle), and waiting for its display's refresh.
+  std::function<void(HWND, const RECT&)> screenChanged;
+  std::function<void()> verticalBlankWait;
   PALETTEENTRY screenPalette[256] = {};
 
   bool libraryAvailable = true;
@@ -243,6 +249,8 @@ class SurfaceImpl final : public RefCounted<IDirectDrawSurface7> {
   }
   // The pixels as 0xAARRGGBB words (alpha 255 for formats without alpha), remade when the pixels changed.
   const std::uint32_t* ArgbPixels();
+  // The primary surface's rectangle r changed: the backend that shows the screen hears of it.
+  void Shown(const RECT& r);
 
   DirectDrawImpl* owner;
   DWORD caps = 0, caps2 = 0;

@@ -111,7 +111,7 @@ HRESULT SurfaceImpl::Init(const DDSURFACEDESC2& d, std::size_t descSize) {
     height = state_->screenHeight;
     pitch = state_->screenPitch;
     format = state_->screenFormat;
-    bits = state_->screen.data();
+    bits = state_->screenBits;
     caps |= DDSCAPS_VISIBLE | DDSCAPS_VIDEOMEMORY | DDSCAPS_LOCALVIDMEM | DDSCAPS_FRONTBUFFER;
   } else {
     if ((d.dwFlags & (DDSD_WIDTH | DDSD_HEIGHT)) != (DDSD_WIDTH | DDSD_HEIGHT)) return DDERR_INVALIDPARAMS;
@@ -336,7 +336,7 @@ HRESULT SurfaceImpl::Blt(const RECT* dstRect, IDirectDrawSurface7* srcIface, con
     if ((flags & DDBLT_DEPTHFILL) && format.kind != Format::kZ) return DDERR_INVALIDPARAMS;
     Fill(*this, clip, fx->dwFillColor & format.RawMask());
     Touch();
-    if (primary) ++state_->primaryBlits;
+    if (primary) Shown(clip);
     return DD_OK;
   }
 
@@ -365,7 +365,7 @@ HRESULT SurfaceImpl::Blt(const RECT* dstRect, IDirectDrawSurface7* srcIface, con
   }
   Copy(*this, d, *src, s, clip, keys);
   Touch();
-  if (primary) ++state_->primaryBlits;
+  if (primary) Shown(clip);
   return DD_OK;
 }
 
@@ -395,7 +395,7 @@ HRESULT SurfaceImpl::BltFast(DWORD x, DWORD y, IDirectDrawSurface7* srcIface, co
   }
   Copy(*this, d, *src, s, d, keys);
   Touch();
-  if (primary) ++state_->primaryBlits;
+  if (primary) Shown(d);
   return DD_OK;
 }
 
@@ -508,6 +508,7 @@ HRESULT SurfaceImpl::ReleaseDC(HDC h) {
   dcBitmap = nullptr;
   dcOldBitmap = nullptr;
   Touch();
+  if (primary && state_->screenChanged) state_->screenChanged(nullptr, RECT{0, 0, width, height});
   return DD_OK;
 }
 
@@ -534,7 +535,13 @@ HRESULT SurfaceImpl::Unlock(RECT*) {
   if (lockCount <= 0) return DDERR_NOTLOCKED;
   --lockCount;
   Touch();
+  if (primary && state_->screenChanged) state_->screenChanged(nullptr, RECT{0, 0, width, height});
   return DD_OK;
+}
+
+void SurfaceImpl::Shown(const RECT& r) {
+  ++state_->primaryBlits;
+  if (state_->screenChanged) state_->screenChanged(clipper ? clipper->window : nullptr, r);
 }
 
 HRESULT SurfaceImpl::Restore() {
