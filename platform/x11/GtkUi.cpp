@@ -117,6 +117,8 @@ bool GtkUi::Start() {
   // session bus a desktop decoration has no use for.
   gtk_disable_setlocale();
   setenv("NO_AT_BRIDGE", "1", 0);
+  // Menus and dialogs carry the program's name and class like its other windows.
+  g_set_prgname(program_invocation_short_name);
   if (!gtk_init_check(nullptr, nullptr)) return false;
   X11Connection::ReclaimErrorHandlers();
   auto* src = reinterpret_cast<XSource*>(g_source_new(&g_xFuncs, sizeof(XSource)));
@@ -156,10 +158,10 @@ int GtkUi::MessageBox(HWND, const char* text, const char* caption, UINT type) {
   const std::vector<BoxButton> buttons = BoxButtons(type);
   std::size_t def = (type & MB_DEFMASK) >> 8;
   if (def >= buttons.size()) def = 0;
-  if (!Start()) {
-    std::fprintf(stderr, "[%s] %s\n", caption, text);
-    return buttons[def].id;
-  }
+  // The text also goes to standard error, as in headless runs: a session's log keeps what the user was told.
+  std::fprintf(stderr, "[%s] %s\n", caption, text);
+  std::fflush(stderr);
+  if (!Start()) return buttons[def].id;
   GtkMessageType kind = GTK_MESSAGE_OTHER;
   switch (type & MB_ICONMASK) {
     case MB_ICONERROR:

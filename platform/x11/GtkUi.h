@@ -1,7 +1,8 @@
 // GTK 3 for what the X11 window manager shows that the program does not draw itself: popup menus and
-// message boxes. GTK starts on first use (a run that never opens a menu pays nothing for it) on a
-// connection of its own; from then on the window manager's waits run GLib's main loop, which watches this
-// backend's connection and signal pipe too, so one loop serves both.
+// message boxes (a message box's text also goes to standard error as "[caption] text", as in headless runs).
+// GTK starts on first use (a run that never opens a menu pays nothing for it) on a connection of its own;
+// from then on the window manager's waits run GLib's main loop, which watches this backend's connection and
+// signal pipe too, so one loop serves both.
 #pragma once
 
 #include "platform/x11/X11Windows.h"

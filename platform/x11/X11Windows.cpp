@@ -112,7 +112,35 @@ struct MotifHints {
   long inputMode;
   unsigned long status;
 };
-constexpr unsigned long kMotifDecorations = 2;
+constexpr unsigned long kMotifFunctions = 1, kMotifDecorations = 2;
+constexpr unsigned long kFuncResize = 2, kFuncMove = 4, kFuncMinimize = 8, kFuncMaximize = 16,
+                        kFuncClose = 32;
+constexpr unsigned long kDecoBorder = 2, kDecoResizeH = 4, kDecoTitle = 8, kDecoMenu = 16, kDecoMinimize = 32,
+                        kDecoMaximize = 64;
+
+// What the frame offers, from the window's styles: no caption, no frame at all.
+MotifHints FrameHints(DWORD style) {
+  MotifHints m{kMotifFunctions | kMotifDecorations, kFuncMove, 0, 0, 0};
+  if (!(style & WS_CAPTION)) return m;
+  m.decorations = kDecoBorder | kDecoTitle;
+  if (style & WS_THICKFRAME) {
+    m.functions |= kFuncResize;
+    m.decorations |= kDecoResizeH;
+  }
+  if (style & WS_SYSMENU) {
+    m.functions |= kFuncClose;
+    m.decorations |= kDecoMenu;
+    if (style & WS_MINIMIZEBOX) {
+      m.functions |= kFuncMinimize;
+      m.decorations |= kDecoMinimize;
+    }
+    if (style & WS_MAXIMIZEBOX) {
+      m.functions |= kFuncMaximize;
+      m.decorations |= kDecoMaximize;
+    }
+  }
+  return m;
+}
 
 constexpr long kEventMask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                             KeyPressMask | KeyReleaseMask | StructureNotifyMask;
@@ -369,6 +397,12 @@ void X11WindowSystem::ApplyTopLevelHints(Window* w) {
   size.y = w->y;
   size.width = std::max(1, w->width);
   size.height = std::max(1, w->height);
+  if ((w->style & WS_CAPTION) && !(w->style & WS_THICKFRAME)) {
+    // A window without a sizing frame keeps its size.
+    size.flags |= PMinSize | PMaxSize;
+    size.min_width = size.max_width = size.width;
+    size.min_height = size.max_height = size.height;
+  }
   XSetWMNormalHints(dpy, xid, &size);
 
   XWMHints hints{};
@@ -377,7 +411,7 @@ void X11WindowSystem::ApplyTopLevelHints(Window* w) {
   hints.initial_state = NormalState;
   XSetWMHints(dpy, xid, &hints);
 
-  MotifHints motif{kMotifDecorations, 0, (w->style & WS_CAPTION) ? 1ul : 0ul, 0, 0};
+  MotifHints motif = FrameHints(w->style);
   XChangeProperty(dpy, xid, a.motifWmHints, a.motifWmHints, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(&motif), 5);
 
