@@ -2,7 +2,8 @@
 # Installs the dependencies, builds the debug and the sanitizer configurations, runs every test in both, gives
 # each fuzz target a short run over its committed corpus, then cross-builds the Windows programs, runs the
 # whole suite under wine (scripts/install-cross.sh installs what that needs) and checks the real program end
-# to end (scripts/e2e-windows.sh).
+# to end (scripts/e2e-windows.sh), then checks the Linux program end to end on an X desktop
+# (scripts/e2e-linux.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,3 +19,5 @@ echo "== Windows build and tests under wine"
 bash scripts/test-windows.sh debug
 echo "== Windows program end to end under wine"
 bash scripts/e2e-windows.sh debug
+echo "== Linux program end to end on an X desktop"
+bash scripts/e2e-linux.sh debug

@@ -2,7 +2,8 @@
 // with the X server when it allows (MIT-SHM), which the software DirectDraw and GDI draw into. Presenting
 // copies a rectangle of it into one of the program's X windows; the server copies straight out of the shared
 // segment, so a frame costs one copy in this process (back surface to screen buffer) and one in the server.
-// Without shared memory (a remote display) the same rectangle goes over the wire with XPutImage.
+// Without shared memory (a remote display, or DESKTOP_SNOW_NO_SHM set in the environment to rule it out when
+// a display misbehaves) the same rectangle goes over the wire with XPutImage.
 #pragma once
 
 #include <X11/Xlib.h>

@@ -163,18 +163,17 @@ X11WindowSystem::X11WindowSystem(X11Connection& x, X11Presenter& presenter)
   sigaction(SIGINT, &sa, &g_oldInt);
   sigaction(SIGTERM, &sa, &g_oldTerm);
 
-  presentUsable_ = x.hasPresent();
+  presentAvailable_ = presentUsable_ = x.hasPresent();
   if (presentUsable_) XPresentSelectInput(x.display(), x.root(), PresentCompleteNotifyMask);
   FindDesktop();
 }
 
 X11WindowSystem::~X11WindowSystem() {
-  // The windows go first (their procedures may still run), then the toolkit, then the signal set-up.
+  // Windows the program left behind leave the screen without messages: the objects behind their procedures
+  // may be gone by now. Destroying a top-level X window takes its subwindows with it.
   for (Window* w : LiveWindows()) {
-    if (!w->foreign && w != Desktop() && w->parent == Desktop()) DestroyWindow(HandleOf(w));
-  }
-  for (Window* w : LiveWindows()) {
-    if (!w->foreign && w != Desktop()) DestroyWindow(HandleOf(w));
+    if (!w->foreign && w->native && w->parent && !w->parent->foreign && w->parent != Desktop()) continue;
+    if (!w->foreign && w->native) XDestroyWindow(x_.display(), static_cast<::Window>(w->native));
   }
   gtk_.reset();
   if (desktopXid_) XSelectInput(x_.display(), desktopXid_, NoEventMask);

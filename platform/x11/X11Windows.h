@@ -58,6 +58,9 @@ class X11WindowSystem final : public soft::WindowTree {
   ::Window DesktopWindow() const { return desktopXid_; }
   // The X window of one of the program's windows (tests, end-to-end tools).
   ::Window NativeOf(HWND hwnd);
+  // Off: refreshes come from a timer at the display's refresh rate even where the Present extension is
+  // (tests; a display whose notifications misbehave is switched off by itself after three missed ones).
+  void SetPresentEnabled(bool enabled) { presentUsable_ = enabled && presentAvailable_; }
   // Refreshes waited for, and how many came from the display rather than the timer.
   std::uint64_t RefreshWaits() const { return refreshWaits_; }
   std::uint64_t PresentedRefreshes() const { return presentedRefreshes_; }
@@ -105,6 +108,7 @@ class X11WindowSystem final : public soft::WindowTree {
   std::uint64_t refreshWaits_ = 0;
   std::uint64_t presentedRefreshes_ = 0;
   std::int64_t nextTimerRefreshUs_ = 0;
+  bool presentAvailable_ = false;
   bool presentUsable_ = false;
   int presentFailures_ = 0;
 };
