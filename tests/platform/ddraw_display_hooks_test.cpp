@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "ddraw_test_util.h"
-#include "platform/soft/SoftClock.h"
+#include "platform/common/SoftClock.h"
 #include "platform/soft/SoftWindows.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/soft/SoftRegistry.h"
+#include "platform/common/SoftRegistry.h"
 #include "platform/x11/DesktopWallpaper.h"
 #include "platform/x11/X11Platform.h"
 
@@ -73,7 +73,8 @@ TEST(PcmanfmWallpaper, ReadsTheWallpaperLineNotItsNeighbours) {
 
 TEST(FehWallpaper, TakesTheLastPictureAndUndoesQuoteEscapes) {
   EXPECT_EQ("/home/me/it's snow.jpg",
-            FehWallpaper("#!/bin/sh\nfeh --no-fehbg --bg-scale '/home/me/first.png' '/home/me/it'\\''s snow.jpg' \n"));
+            FehWallpaper(
+                "#!/bin/sh\nfeh --no-fehbg --bg-scale '/home/me/first.png' '/home/me/it'\\''s snow.jpg' \n"));
   EXPECT_EQ("", FehWallpaper("feh --bg-fill 'relative.png'\n"));
   EXPECT_EQ("", FehWallpaper("feh --bg-fill '/unterminated.png"));
 }

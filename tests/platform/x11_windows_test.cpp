@@ -93,7 +93,8 @@ class X11Windows : public ::testing::Test {
   x11::X11WindowSystem& ws() { return platform_->windows(); }
   ::Window Xid(HWND h) { return ws().NativeOf(h); }
   HWND Make(DWORD style, int x, int y, int w, int h, HWND parentOrOwner = nullptr, DWORD exStyle = 0) {
-    return ws().CreateWindowEx(exStyle, "TestWindow", "test", style, x, y, w, h, parentOrOwner, nullptr, nullptr);
+    return ws().CreateWindowEx(exStyle, "TestWindow", "test", style, x, y, w, h, parentOrOwner, nullptr,
+                               nullptr);
   }
   // Atoms of a window's list property, as seen by another client.
   std::vector<std::string> AtomList(::Window w, const char* property) {
@@ -200,11 +201,11 @@ TEST_F(X11Windows, TheDesktopsWindowIsTheShellsIconViewAndItsEndLeavesTheProgram
   const ::Window root = DefaultRootWindow(other_);
   const ::Window desk = XCreateSimpleWindow(other_, root, 0, 0, 640, 480, 0, 0, 0);
   const Atom type = XInternAtom(other_, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
-  XChangeProperty(other_, desk, XInternAtom(other_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&type), 1);
+  XChangeProperty(other_, desk, XInternAtom(other_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&type), 1);
   XMapWindow(other_, desk);
-  XChangeProperty(other_, root, XInternAtom(other_, "_NET_CLIENT_LIST", False), XA_WINDOW, 32, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(&desk), 1);
+  XChangeProperty(other_, root, XInternAtom(other_, "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&desk), 1);
   XSync(other_, False);
   Open();
 
