@@ -310,6 +310,8 @@ void X11WindowSystem::Realize(Window* w) {
   w->native = xid;
   w->nativeShown = false;
   byXid_[xid] = w;
+  // X puts a new window on top of its siblings; among the program's own windows the tree's order holds.
+  if (w->parent && w->parent != Desktop() && !w->parent->foreign) Restack(w->parent);
   // Every window of the program is named and classed, so that tools (and the end-to-end check) find it.
   XClassHint cls{};
   std::string name = program_invocation_short_name;

@@ -3,11 +3,14 @@
 // the screen buffer, the refresh wait, input and signals as messages.
 #ifdef DS_HAVE_X11
 
+// GoogleTest first: Xlib's macros (None, Bool, Status ...) must not reach its headers.
+#include <gtest/gtest.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,26 +35,32 @@ class Xvfb : public ::testing::Environment {
  public:
   static bool Running() { return pid_ > 0; }
   void SetUp() override {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    const pid_t pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
-      _exit(127);
+    // A display number no other server holds; test programs run side by side, so a taken one is skipped.
+    for (int n = 300 + static_cast<int>(getpid() % 200), tries = 0; tries < 20; ++n, ++tries) {
+      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+      if (access(lock.c_str(), F_OK) == 0) continue;
+      const std::string display = ":" + std::to_string(n);
+      const pid_t pid = fork();
+      if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test program that crashes takes its server with it
+        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp", "-noreset",
+               static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      if (pid < 0) return;
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      for (int wait = 0; wait < 100; ++wait) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it could not start (or the number was taken)
+        if (access(socket.c_str(), F_OK) == 0) {
+          pid_ = pid;
+          setenv("DISPLAY", display.c_str(), 1);
+          return;
+        }
+        usleep(50000);
+      }
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
     }
-    close(fds[1]);
-    char buf[32] = {};
-    const ssize_t n = pid > 0 ? read(fds[0], buf, sizeof buf - 1) : -1;
-    close(fds[0]);
-    if (n <= 0) {
-      if (pid > 0) waitpid(pid, nullptr, 0);
-      return;
-    }
-    pid_ = pid;
-    setenv("DISPLAY", (":" + std::string(buf, std::strcspn(buf, "\n"))).c_str(), 1);
   }
   void TearDown() override {
     if (pid_ <= 0) return;
@@ -313,6 +322,7 @@ TEST_F(X11Windows, ButtonsExposuresAndTheCloseBoxBecomeMessages) {
   HWND h = Make(WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 0, 0, 100, 80);
   MSG m{};
   while (ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) ws().DispatchMessage(&m);
+  XSync(platform_->connection().display(), False);
   XEvent e{};
   e.xbutton.type = ButtonPress;
   e.xbutton.window = Xid(h);
@@ -353,7 +363,8 @@ TEST_F(X11Windows, ButtonsExposuresAndTheCloseBoxBecomeMessages) {
 TEST_F(X11Windows, ADisabledWindowGetsNoClicks) {
   Open();
   HWND h = Make(WS_POPUP | WS_VISIBLE, 0, 0, 100, 80);
-  ws().EnableWindow(h, FALSE);
+  ws().EnableWindow(h, 0);
+  XSync(platform_->connection().display(), False);  // the window exists on the server
   XEvent e{};
   e.xbutton.type = ButtonPress;
   e.xbutton.window = Xid(h);
