@@ -1604,6 +1604,36 @@ WORD WindowTree::UiState(HWND hwnd) {
   return w ? w->uiState : 0;
 }
 
+BOOL WindowTree::RunMenuLoop(HMENU menu, UINT flags, HWND owner,
+                             const std::function<UINT(Menu*, Window*, bool)>& show, UINT* chosenOut) {
+  Menu* m = RequireMenu(menu);
+  if (!m) return 0;
+  Window* o = Require(owner);
+  if (!o) return 0;
+  if (inMenuLoop_) {
+    SetLastError(ERROR_POPUP_ALREADY_ACTIVE);
+    return 0;
+  }
+  const bool notify = !(flags & TPM_NONOTIFY);
+  inMenuLoop_ = true;
+  Send(o, WM_ENTERMENULOOP, 1, 0);
+  if (notify) {
+    Send(o, WM_INITMENU, reinterpret_cast<WPARAM>(menu), 0);
+    Send(o, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu), MAKELPARAM(0, 0));
+  }
+  const UINT wanted = show(m, o, notify);
+  std::vector<std::pair<Menu*, int>> path;
+  const UINT chosen = wanted != 0 && !m->dead && FindCommandPath(m, wanted, &path, 0) ? wanted : 0;
+  if (chosenOut) *chosenOut = chosen;
+  if (!o->dead) Send(o, WM_EXITMENULOOP, 1, 0);
+  inMenuLoop_ = false;
+  if (flags & TPM_RETURNCMD) return static_cast<BOOL>(chosen);
+  if (chosen != 0 && notify && !o->dead) {
+    PostMessage(owner, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(chosen), 0), 0);
+  }
+  return 1;
+}
+
 std::vector<WindowTree::Window*> WindowTree::LiveWindows() {
   std::vector<Window*> out;
   for (auto& entry : windows_) {

@@ -248,6 +248,13 @@ class WindowTree : public WindowSystem {
   Menu* FindMenu(HMENU menu);
   Menu* RequireMenu(HMENU menu);
   HMENU MenuHandle(const Menu* m) const;
+  // The modal menu loop as Windows runs it, around the backend's own showing of the menu: WM_ENTERMENULOOP,
+  // WM_INITMENU and WM_INITMENUPOPUP to the owner (unless TPM_NONOTIFY), then `show` (the user's choice, 0
+  // for none), WM_EXITMENULOOP, and the command: returned with TPM_RETURNCMD, else posted as WM_COMMAND. A
+  // choice counts only while an enabled item still has it (the handlers may have rebuilt the menu); *chosen
+  // receives the command that counted.
+  BOOL RunMenuLoop(HMENU menu, UINT flags, HWND owner, const std::function<UINT(Menu*, Window*, bool)>& show,
+                   UINT* chosen = nullptr);
   // The enabled item path to a command, from the top menu down ({menu, position} per level).
   bool FindCommandPath(Menu* m, UINT id, std::vector<std::pair<Menu*, int>>* path, int depth);
   void Snapshot(Menu* m, int depth, std::vector<MenuItemSnapshot>* out);

@@ -72,51 +72,34 @@ int SoftWindowSystem::MessageBox(HWND owner, const char* text, const char* capti
 }
 
 BOOL SoftWindowSystem::TrackPopupMenu(HMENU menu, UINT flags, int x, int y, HWND owner) {
-  Menu* m = RequireMenu(menu);
-  if (!m) return 0;
-  Window* o = Require(owner);
-  if (!o) return 0;
-  if (inMenuLoop_) {
-    SetLastError(ERROR_POPUP_ALREADY_ACTIVE);
-    return 0;
-  }
-  const bool notify = !(flags & TPM_NONOTIFY);
-  UINT wanted = 0;
-  if (!menuChoices_.empty()) {
-    wanted = menuChoices_.front();
-    menuChoices_.pop_front();
-  }
-  inMenuLoop_ = true;
-  Send(o, WM_ENTERMENULOOP, 1, 0);
-  if (notify) {
-    Send(o, WM_INITMENU, reinterpret_cast<WPARAM>(menu), 0);
-    Send(o, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu), MAKELPARAM(0, 0));
-  }
-  // Opening the submenus on the way to the chosen item initialises each of them in turn.
-  std::vector<std::pair<Menu*, int>> path;
-  if (wanted != 0 && !m->dead && FindCommandPath(m, wanted, &path, 0) && notify) {
-    for (std::size_t i = 0; i + 1 < path.size(); ++i) {
-      const MenuItem& item = path[i].first->items[static_cast<std::size_t>(path[i].second)];
-      if (!item.sub || item.sub->dead) break;
-      Send(o, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(MenuHandle(item.sub)),
-           MAKELPARAM(static_cast<WORD>(path[i].second), 0));
-    }
-  }
   TrackedMenu record{menu, owner, x, y, flags, {}, 0};
-  if (!m->dead) Snapshot(m, 0, &record.items);
-  if (menuHook_) menuHook_();
-  // The handlers may have rebuilt the menu; the choice is whatever the id names once it is open.
-  path.clear();
-  const UINT chosen = wanted != 0 && !m->dead && FindCommandPath(m, wanted, &path, 0) ? wanted : 0;
-  record.chosen = chosen;
-  if (!o->dead) Send(o, WM_EXITMENULOOP, 1, 0);
-  inMenuLoop_ = false;
-  trackedMenus_.push_back(std::move(record));
-  if (flags & TPM_RETURNCMD) return static_cast<BOOL>(chosen);
-  if (chosen != 0 && notify && !o->dead) {
-    PostMessage(owner, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(chosen), 0), 0);
-  }
-  return 1;
+  bool shown = false;
+  const BOOL r = RunMenuLoop(
+      menu, flags, owner,
+      [&](Menu* m, Window* o, bool notify) -> UINT {
+        shown = true;
+        UINT wanted = 0;
+        if (!menuChoices_.empty()) {
+          wanted = menuChoices_.front();
+          menuChoices_.pop_front();
+        }
+        // Opening the submenus on the way to the chosen item initialises each of them in turn.
+        std::vector<std::pair<Menu*, int>> path;
+        if (wanted != 0 && !m->dead && FindCommandPath(m, wanted, &path, 0) && notify) {
+          for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+            const MenuItem& item = path[i].first->items[static_cast<std::size_t>(path[i].second)];
+            if (!item.sub || item.sub->dead) break;
+            Send(o, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(MenuHandle(item.sub)),
+                 MAKELPARAM(static_cast<WORD>(path[i].second), 0));
+          }
+        }
+        if (!m->dead) Snapshot(m, 0, &record.items);
+        if (menuHook_) menuHook_();
+        return wanted;
+      },
+      &record.chosen);
+  if (shown) trackedMenus_.push_back(std::move(record));
+  return r;
 }
 
 SoftWindowSystem::DesktopShell SoftWindowSystem::CreateDesktopShell(const char* listViewClass) {

@@ -811,32 +811,9 @@ int X11WindowSystem::MessageBox(HWND owner, const char* text, const char* captio
 }
 
 BOOL X11WindowSystem::TrackPopupMenu(HMENU menu, UINT flags, int x, int y, HWND owner) {
-  Menu* m = RequireMenu(menu);
-  if (!m) return 0;
-  Window* o = Require(owner);
-  if (!o) return 0;
-  if (inMenuLoop_) {
-    SetLastError(ERROR_POPUP_ALREADY_ACTIVE);
-    return 0;
-  }
-  const bool notify = !(flags & TPM_NONOTIFY);
-  inMenuLoop_ = true;
-  Send(o, WM_ENTERMENULOOP, 1, 0);
-  if (notify) {
-    Send(o, WM_INITMENU, reinterpret_cast<WPARAM>(menu), 0);
-    Send(o, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(menu), MAKELPARAM(0, 0));
-  }
-  UINT chosen = 0;
-  if (!m->dead) chosen = Gtk().TrackMenu(m, x, y, notify ? owner : nullptr);
-  // The menu's handlers may have changed it meanwhile: the choice counts only if the item is still there.
-  std::vector<std::pair<Menu*, int>> path;
-  if (chosen && (m->dead || !FindCommandPath(m, chosen, &path, 0))) chosen = 0;
-  if (!o->dead) Send(o, WM_EXITMENULOOP, 1, 0);
-  inMenuLoop_ = false;
-  if (flags & TPM_RETURNCMD) return static_cast<BOOL>(chosen);
-  if (chosen != 0 && notify && !o->dead)
-    PostMessage(owner, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(chosen), 0), 0);
-  return 1;
+  return RunMenuLoop(menu, flags, owner, [&](Menu* m, Window*, bool notify) -> UINT {
+    return m->dead ? 0 : Gtk().TrackMenu(m, x, y, notify ? owner : nullptr);
+  });
 }
 
 }  // namespace plat::x11
