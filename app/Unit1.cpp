@@ -1,5 +1,9 @@
 #include "app/Unit1.h"
 
+#include <cctype>
+#include <cstring>
+#include <memory>
+
 #include "core/FormReader.h"
 #include "core/PropTable.h"
 #include "platform/Platform.h"
@@ -142,8 +146,126 @@ plat::HWND FindDesktopListView() {
   return std::string(name) == "SysListView32" ? view : nullptr;
 }
 
+namespace {
+
+// Window classes are named without regard to letter case.
+bool SameClassName(const char* a, const char* b) {
+  for (; *a && *b; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+      return false;
+  }
+  return *a == *b;
+}
+
+// A longer name than any of the shell's is cut and so matches none of them.
+constexpr int kClassBuffer = 64;
+
+bool HasClass(plat::HWND hwnd, const char* className, bool exactCase) {
+  char name[kClassBuffer] = {};
+  if (plat::Windows().GetClassName(hwnd, name, kClassBuffer) <= 0) return false;
+  return exactCase ? std::strcmp(name, className) == 0 : SameClassName(name, className);
+}
+
+// A window manager hands out windows from live lists; a bound keeps a faulty one from looping for ever.
+constexpr int kMaxSiblings = 65536;
+
+// The first child of `parent`, top of the z-order first, of the class given.
+plat::HWND ChildOfClass(plat::HWND parent, const char* className, bool exactCase) {
+  plat::WindowSystem& ws = plat::Windows();
+  plat::HWND w = ws.GetWindow(parent, plat::GW_CHILD);
+  for (int i = 0; w && i < kMaxSiblings; ++i, w = ws.GetWindow(w, plat::GW_HWNDNEXT)) {
+    if (HasClass(w, className, exactCase)) return w;
+  }
+  return nullptr;
+}
+
+// Keeps the not-attached form and the application window that owns it (an owned window never goes below
+// its owner) at the bottom of the z-order: a snow-covered screen in front of the user's windows would hide
+// them. Whatever would raise either window (being shown, activated by a click or by its menu) puts it
+// back.
+class TBottomKeeper {
+ public:
+  // Called before the message reaches the window's own handling.
+  static void Changing(const TMessage& Message) {
+    if (Message.Msg != plat::WM_WINDOWPOSCHANGING) return;
+    auto* pos = reinterpret_cast<plat::WINDOWPOS*>(Message.LParam);
+    if (pos && !(pos->flags & plat::SWP_NOZORDER)) pos->hwndInsertAfter = plat::HWND_BOTTOM();
+  }
+  // Called after it. Showing a window may place it without asking first; move it down once it is placed.
+  void Changed(const TMessage& Message, plat::HWND hwnd) {
+    if (Message.Msg != plat::WM_WINDOWPOSCHANGED || lowering_) return;
+    const auto* pos = reinterpret_cast<const plat::WINDOWPOS*>(Message.LParam);
+    if (!pos) return;
+    const bool reordered = !(pos->flags & plat::SWP_NOZORDER);
+    if (reordered || (pos->flags & plat::SWP_SHOWWINDOW)) Lower(hwnd);
+  }
+  void Lower(plat::HWND hwnd) {
+    lowering_ = true;
+    plat::Windows().SetWindowPos(hwnd, plat::HWND_BOTTOM(), 0, 0, 0, 0,
+                                 plat::SWP_NOMOVE | plat::SWP_NOSIZE | plat::SWP_NOACTIVATE);
+    lowering_ = false;
+  }
+
+ private:
+  bool lowering_ = false;
+};
+
+void KeepAtBottom() {
+  TForm1* form = Form1;
+  auto formKeeper = std::make_shared<TBottomKeeper>();
+  TWndMethod previous = form->WindowProc;
+  form->WindowProc = [form, formKeeper, previous](TMessage& Message) {
+    TBottomKeeper::Changing(Message);
+    previous(Message);
+    if (form->HandleAllocated()) formKeeper->Changed(Message, form->Handle());
+  };
+  auto appKeeper = std::make_shared<TBottomKeeper>();
+  Application->HookMainWindow([appKeeper](TMessage& Message) {
+    TBottomKeeper::Changing(Message);
+    if (Message.Msg == plat::WM_WINDOWPOSCHANGED && Application->HandleAllocated()) {
+      // The application handles the message itself afterwards; its place is already settled here.
+      appKeeper->Changed(Message, Application->Handle());
+    }
+    return false;
+  });
+  // Shown (and raised) a moment ago to drop its taskbar button.
+  appKeeper->Lower(Application->Handle());
+  if (form->HandleAllocated()) formKeeper->Lower(form->Handle());
+}
+
+}  // namespace
+
+plat::HWND FindWorkerListView() {
+  plat::WindowSystem& ws = plat::Windows();
+  plat::HWND top = ws.GetWindow(ws.GetDesktopWindow(), plat::GW_CHILD);
+  for (int i = 0; top && i < kMaxSiblings; ++i, top = ws.GetWindow(top, plat::GW_HWNDNEXT)) {
+    if (!HasClass(top, "WorkerW", false)) continue;
+    plat::HWND view = ChildOfClass(top, "SHELLDLL_DefView", false);
+    plat::HWND list = view ? ChildOfClass(view, "SysListView32", true) : nullptr;
+    if (list) return list;
+  }
+  return nullptr;
+}
+
+plat::HWND FindDesktopPlace() {
+  plat::HWND view = FindDesktopListView();
+  if (!view) view = FindWorkerListView();
+  if (!view) return nullptr;
+  // Switching desktop icons off hides the icon view and everything inside it. Its parent covers the same
+  // place in the same layer and stays visible; as its newest child the form also covers the icons should
+  // they be switched on again, as it does inside the icon view.
+  plat::WindowSystem& ws = plat::Windows();
+  if (!ws.IsWindowVisible(view)) {
+    plat::HWND parent = ws.GetParent(view);
+    if (parent && ws.IsWindowVisible(parent)) return parent;
+  }
+  return view;
+}
+
 void AttachToDesktop() {
-  Form1->SetParentWindow(FindDesktopListView());
+  plat::HWND place = FindDesktopPlace();
+  Form1->SetParentWindow(place);
+  if (!place) KeepAtBottom();
 }
 
 // ---- Wallpaper lookup ----

@@ -78,7 +78,15 @@ ISnowScene& FormScene();
 // The shell's desktop icon view: first child of the first child of the "ProgMan" window, when its class
 // is exactly "SysListView32"; null otherwise.
 plat::HWND FindDesktopListView();
-// Puts Form1 inside the icon view (or leaves it top-level when there is none).
+// The icon view where the shell puts it once a program has asked for a wallpaper layer of its own: in a
+// top-level "WorkerW" window, inside its "SHELLDLL_DefView" child. The two containers are matched by class
+// ignoring letter case, as the window manager's lookups do; the icon view's class must be exactly
+// "SysListView32", as above. Null when no such window exists.
+plat::HWND FindWorkerListView();
+// Where the form goes: the icon view of the first lookup that finds one, or, when that view is hidden
+// (desktop icons switched off), its visible parent, which lies in the same place. Null: nowhere.
+plat::HWND FindDesktopPlace();
+// Puts Form1 at the desktop place; without one the form stays top-level, kept below every other window.
 void AttachToDesktop();
 
 // ---- Wallpaper lookup ----

@@ -644,21 +644,29 @@ BOOL WindowTree::SetWindowPos(HWND hwnd, HWND insertAfter, int x, int y, int cx,
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   }
+  // The place in the z-order, checked before the window is asked and again after it changed the request.
   Window* after = nullptr;
-  const bool special = insertAfter == HWND_TOP() || insertAfter == HWND_BOTTOM() ||
-                       insertAfter == HWND_TOPMOST() || insertAfter == HWND_NOTOPMOST();
-  if (!(flags & SWP_NOZORDER) && !special) {
-    after = Require(insertAfter);
-    if (!after) return 0;
+  auto placeAfter = [&](HWND insert, UINT how) {
+    after = nullptr;
+    const bool special = insert == HWND_TOP() || insert == HWND_BOTTOM() || insert == HWND_TOPMOST() ||
+                         insert == HWND_NOTOPMOST();
+    if ((how & SWP_NOZORDER) || special) return true;
+    after = Require(insert);
+    if (!after) return false;
     if (after->parent != w->parent) {
       SetLastError(ERROR_INVALID_PARAMETER);
-      return 0;
+      return false;
     }
-  }
+    return true;
+  };
+  if (!placeAfter(insertAfter, flags)) return 0;
   WINDOWPOS wp{hwnd, insertAfter, x, y, std::max(0, cx), std::max(0, cy), flags};
   if (!(flags & SWP_NOSENDCHANGING)) {
     Send(w, WM_WINDOWPOSCHANGING, 0, reinterpret_cast<LPARAM>(&wp));
     if (w->dead) return 0;
+    // The window may move itself elsewhere in the z-order, as on the real window manager.
+    insertAfter = wp.hwndInsertAfter;
+    if (!placeAfter(insertAfter, wp.flags)) return 0;
   }
   const bool moved = !(wp.flags & SWP_NOMOVE) && (wp.x != w->x || wp.y != w->y);
   const bool sized = !(wp.flags & SWP_NOSIZE) && (wp.cx != w->width || wp.cy != w->height);
@@ -849,11 +857,10 @@ BOOL WindowTree::SetForegroundWindow(HWND hwnd) {
   Window* w = Require(hwnd);
   if (!w || w == desktop_) return 0;
   Window* top = TopLevelOf(w);
-  auto& sibs = desktop_->children;
-  sibs.erase(std::remove(sibs.begin(), sibs.end(), top), sibs.end());
-  sibs.insert(sibs.begin(), top);
-  WindowPlaced(top, false, false, true);
   HWND topHandle = HandleOf(top);
+  // Raised as any window is moved, so the window hears of it first and may keep another place.
+  SetWindowPos(topHandle, HWND_TOP(), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  if (top->dead) return 0;
   if (top->foreign) {
     ActivateApp(false);
     foreground_ = topHandle;

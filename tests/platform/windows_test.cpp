@@ -229,6 +229,29 @@ TEST_F(WindowsTest, SetWindowPosReordersSiblings) {
   EXPECT_EQ(b, ws().GetWindow(p, GW_CHILD));
 }
 
+// Keeps its window at the bottom whatever place it is asked to take.
+LRESULT StayAtBottomProc(HWND h, UINT m, WPARAM w, LPARAM l) {
+  if (m == WM_WINDOWPOSCHANGING) reinterpret_cast<WINDOWPOS*>(l)->hwndInsertAfter = HWND_BOTTOM();
+  return Windows().DefWindowProc(h, m, w, l);
+}
+
+TEST_F(WindowsTest, WindowKeepsThePlaceItChoosesWhenAskedToMove) {
+  WNDCLASS wc{};
+  wc.lpfnWndProc = StayAtBottomProc;
+  wc.lpszClassName = "Bottom";
+  ASSERT_NE(0, ws().RegisterClass(wc));
+  HWND low =
+      ws().CreateWindowEx(0, "Bottom", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr);
+  HWND other = Top("other", WS_POPUP | WS_VISIBLE);
+  ws().SetWindowPos(low, HWND_TOP(), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  EXPECT_EQ(other, ws().GetWindow(ws().GetDesktopWindow(), GW_CHILD));
+  EXPECT_EQ(low, ws().GetWindow(other, GW_HWNDNEXT));
+  // Activation raises the window the same way, so the window is asked too.
+  ws().SetForegroundWindow(low);
+  EXPECT_EQ(low, ws().GetForegroundWindow());
+  EXPECT_EQ(low, ws().GetWindow(other, GW_HWNDNEXT));
+}
+
 TEST_F(WindowsTest, SetParentMovesWindowToTopOfNewParent) {
   HWND oldParent = Top("a");
   HWND newParent = Top("b");
