@@ -8,6 +8,7 @@ display's framebuffer (an XWD file) into PNG, and measures what a screenshot sho
   screen.py quadrants FRAMEBUFFER SW SH   checks the stretched wallpaper; prints PASS/FAIL lines
   screen.py region FRAMEBUFFER X Y W H    checksum of one rectangle of the screen
   screen.py selection FRAMEBUFFER X Y W H where a menu in that rectangle shows its selected item
+  screen.py colour FRAMEBUFFER X Y W H RRGGBB WHAT   checks that the rectangle shows that colour
 """
 import struct
 import sys
@@ -183,6 +184,16 @@ def main(argv):
             if xs and blue >= len(xs) // 2:
                 rows.append(yy - y)
         print("%.2f" % (sum(rows) / len(rows) / h) if rows else "-1")
+    elif cmd == "colour":
+        # A window of one colour: nearly every pixel of the rectangle has it (snow would show as white).
+        s = Screen(argv[2])
+        x, y, w, h = (int(v) for v in argv[3:7])
+        want = tuple(int(argv[7][i:i + 2], 16) for i in (0, 2, 4))
+        points = [(xx, yy) for yy in range(y, min(s.height, y + h), 4) for xx in range(x, min(s.width, x + w), 4)]
+        good = sum(1 for p in points if close(s.pixel(*p), want, 8))
+        passed = bool(points) and good >= 0.98 * len(points)
+        print("%s: %s: %d of %d samples of %dx%d+%d+%d are %s" % (
+            "PASS" if passed else "FAIL", argv[8], good, len(points), w, h, x, y, argv[7]))
     elif cmd == "quadrants":
         s = Screen(argv[2])
         return 0 if check_quadrants(s, int(argv[3]), int(argv[4])) else 1
