@@ -219,6 +219,8 @@ void KeepAtBottom() {
     previous(Message);
     if (form->HandleAllocated()) formKeeper->Changed(Message, form->Handle());
   };
+  if (form->HandleAllocated()) formKeeper->Lower(form->Handle());
+  if (!Application) return;
   auto appKeeper = std::make_shared<TBottomKeeper>();
   Application->HookMainWindow([appKeeper](TMessage& Message) {
     TBottomKeeper::Changing(Message);
@@ -230,7 +232,6 @@ void KeepAtBottom() {
   });
   // Shown (and raised) a moment ago to drop its taskbar button.
   appKeeper->Lower(Application->Handle());
-  if (form->HandleAllocated()) formKeeper->Lower(form->Handle());
 }
 
 }  // namespace
