@@ -484,7 +484,8 @@ class WindowSystem {
   // -- windows --
   // parentOrOwner: the parent of a WS_CHILD window, else the owner (its top-level ancestor becomes the
   // owner). The window procedure sees WM_NCCREATE and WM_CREATE with a CREATESTRUCT whose lpCreateParams is
-  // createParam; WM_NCCREATE returning 0 or WM_CREATE returning -1 fails the creation (null result).
+  // createParam; WM_NCCREATE returning 0 or WM_CREATE returning -1 fails the creation (null result). A new
+  // top-level window comes to the top of the z-order, a new child window goes below its siblings.
   virtual HWND CreateWindowEx(DWORD exStyle, const char* className, const char* title, DWORD style, int x,
                               int y, int width, int height, HWND parentOrOwner, HMENU menu,
                               void* createParam) = 0;

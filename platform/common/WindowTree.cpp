@@ -245,7 +245,12 @@ HWND WindowTree::Create(DWORD exStyle, const char* className, const char* title,
   w->extra.assign(static_cast<std::size_t>(cls->wc.cbWndExtra), 0);
   w->foreign = foreign;
   windows_[w->id] = std::move(made);
-  parent->children.insert(parent->children.begin(), w);
+  // As on Windows: a new top-level window comes to the top, a new child window goes below its siblings (so
+  // the first child is the one made first, as dialog controls rely on for their order).
+  if (child)
+    parent->children.push_back(w);
+  else
+    parent->children.insert(parent->children.begin(), w);
   ++cls->windows;
   HWND h = HandleOf(w);
   WindowCreated(w);

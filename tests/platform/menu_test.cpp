@@ -1,3 +1,5 @@
+// The soft popup menus: scripted tracking, the record of what was shown, and refusal of malformed trees. The
+// menu model every backend shares is in window_contract_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,26 +95,9 @@ TEST_F(MenuTest, ChosenCommandIsPostedAfterTheMenuHasClosed) {
   EXPECT_EQ(kAbout, ws().TrackedMenus().back().chosen);
 }
 
-TEST_F(MenuTest, CancelledMenuPostsNothing) {
-  ws().QueueMenuCancel();
-  EXPECT_TRUE(ws().TrackPopupMenu(menu_, 0, 0, 0, owner_));
-  MSG m;
-  EXPECT_FALSE(ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(0u, ws().TrackedMenus().back().chosen);
-  EXPECT_EQ(WM_EXITMENULOOP, log_.back().message);
-}
-
 TEST_F(MenuTest, MenuWithoutScriptedChoiceIsCancelled) {
   ws().TrackPopupMenu(menu_, 0, 0, 0, owner_);
   EXPECT_EQ(0u, ws().QueuedMessageCount());
-}
-
-TEST_F(MenuTest, ReturnCommandFlagReturnsTheIdInsteadOfPosting) {
-  ws().QueueMenuChoice(kExit);
-  EXPECT_EQ(static_cast<BOOL>(kExit), ws().TrackPopupMenu(menu_, TPM_RETURNCMD, 0, 0, owner_));
-  EXPECT_EQ(0u, ws().QueuedMessageCount());
-  ws().QueueMenuCancel();
-  EXPECT_EQ(0, ws().TrackPopupMenu(menu_, TPM_RETURNCMD, 0, 0, owner_));
 }
 
 TEST_F(MenuTest, ChoosingInASubmenuInitialisesThatSubmenu) {
@@ -185,14 +170,6 @@ TEST_F(MenuTest, TrackingWithBadOwnerOrMenuFails) {
 
 // ---- check marks ----
 
-TEST_F(MenuTest, RadioCheckMarksOneItemAndClearsTheRestOfTheGroup) {
-  ASSERT_TRUE(ws().CheckMenuRadioItem(menu_, kVeryFew, kMedium, kFew, MF_BYCOMMAND));
-  EXPECT_EQ(MF_CHECKED | MFT_RADIOCHECK, ws().GetMenuState(menu_, kFew, MF_BYCOMMAND));
-  EXPECT_EQ(0u, ws().GetMenuState(menu_, kMedium, MF_BYCOMMAND) & MF_CHECKED);
-  EXPECT_EQ(0u, ws().GetMenuState(menu_, kVeryFew, MF_BYCOMMAND) & MF_CHECKED);
-  EXPECT_EQ(MF_CHECKED, ws().GetMenuState(menu_, kWind, MF_BYCOMMAND));  // outside the group
-}
-
 TEST_F(MenuTest, RadioCheckByPositionStaysInsideTheRange) {
   ASSERT_TRUE(ws().CheckMenuRadioItem(density_, 0, 1, 0, MF_BYPOSITION));
   EXPECT_TRUE(ws().GetMenuState(density_, 0, MF_BYPOSITION) & MF_CHECKED);
@@ -200,71 +177,12 @@ TEST_F(MenuTest, RadioCheckByPositionStaysInsideTheRange) {
   EXPECT_FALSE(ws().CheckMenuRadioItem(density_, 0, 7, 0, MF_BYPOSITION));
 }
 
-TEST_F(MenuTest, CheckMenuItemReturnsThePreviousState) {
-  EXPECT_EQ(MF_CHECKED, ws().CheckMenuItem(menu_, kWind, MF_BYCOMMAND | MF_UNCHECKED));
-  EXPECT_EQ(MF_UNCHECKED, ws().CheckMenuItem(menu_, kWind, MF_BYCOMMAND | MF_CHECKED));
-  EXPECT_EQ(static_cast<DWORD>(-1), ws().CheckMenuItem(menu_, 999, MF_BYCOMMAND));
-}
-
-TEST_F(MenuTest, RadioTypeSetThroughItemInfoIsReadBack) {
-  MENUITEMINFO set{};
-  set.cbSize = sizeof set;
-  set.fMask = MIIM_FTYPE | MIIM_STATE;
-  set.fType = MFT_STRING | MFT_RADIOCHECK;
-  set.fState = MFS_CHECKED;
-  ASSERT_TRUE(ws().SetMenuItemInfo(density_, 0, 1, &set));
-  char text[16];
-  MENUITEMINFO get{};
-  get.cbSize = sizeof get;
-  get.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_STRING | MIIM_ID;
-  get.dwTypeData = text;
-  get.cch = sizeof text;
-  ASSERT_TRUE(ws().GetMenuItemInfo(density_, kVeryFew, 0, &get));
-  EXPECT_EQ(MFT_RADIOCHECK, get.fType & MFT_RADIOCHECK);
-  EXPECT_EQ(MFS_CHECKED, get.fState);
-  EXPECT_EQ(kVeryFew, get.wID);
-  EXPECT_STREQ("Very few", text);
-  EXPECT_EQ(8u, get.cch);
-}
-
 // ---- structure ----
-
-TEST_F(MenuTest, PopupItemStateCarriesTheSubmenuItemCount) {
-  const UINT state = ws().GetMenuState(menu_, 0, MF_BYPOSITION);
-  EXPECT_EQ(3u, state >> 8);
-  EXPECT_TRUE(state & MF_POPUP);
-  EXPECT_EQ(static_cast<UINT>(-1), ws().GetMenuItemID(menu_, 0));
-  EXPECT_EQ(density_, ws().GetSubMenu(menu_, 0));
-  EXPECT_EQ(5, ws().GetMenuItemCount(menu_));
-}
-
-TEST_F(MenuTest, MenuStringFollowsTheBufferRule) {
-  char buf[5];
-  EXPECT_EQ(4, ws().GetMenuString(menu_, kAbout, buf, sizeof buf, MF_BYCOMMAND));
-  EXPECT_STREQ("Abou", buf);
-  EXPECT_EQ(5, ws().GetMenuString(menu_, kAbout, nullptr, 0, MF_BYCOMMAND));
-  EXPECT_EQ(0, ws().GetMenuString(menu_, 999, buf, sizeof buf, MF_BYCOMMAND));
-}
-
-TEST_F(MenuTest, InsertByPositionAndDeleteByCommand) {
-  ASSERT_TRUE(ws().InsertMenu(menu_, 1, MF_BYPOSITION | MF_STRING, 120, "Inserted"));
-  EXPECT_EQ(120u, ws().GetMenuItemID(menu_, 1));
-  ASSERT_TRUE(ws().DeleteMenu(menu_, 120, MF_BYCOMMAND));
-  EXPECT_EQ(kWind, ws().GetMenuItemID(menu_, 1));
-  EXPECT_FALSE(ws().DeleteMenu(menu_, 120, MF_BYCOMMAND));
-}
 
 TEST_F(MenuTest, MenuCannotBecomeItsOwnSubmenu) {
   EXPECT_FALSE(ws().AppendMenu(density_, MF_POPUP, reinterpret_cast<UINT_PTR>(menu_), "loop"));
   EXPECT_FALSE(ws().AppendMenu(menu_, MF_POPUP, reinterpret_cast<UINT_PTR>(menu_), "self"));
   EXPECT_EQ(3, ws().GetMenuItemCount(density_));
-}
-
-TEST_F(MenuTest, DestroyingAMenuDestroysItsSubmenus) {
-  ws().DestroyMenu(menu_);
-  EXPECT_FALSE(ws().IsMenu(menu_));
-  EXPECT_FALSE(ws().IsMenu(density_));
-  EXPECT_EQ(-1, ws().GetMenuItemCount(menu_));
 }
 
 TEST_F(MenuTest, ForgedMenuHandlesAreRefused) {
@@ -278,12 +196,6 @@ TEST_F(MenuTest, ForgedMenuHandlesAreRefused) {
   EXPECT_EQ(nullptr, ws().GetSubMenu(menu_, 99));
   EXPECT_FALSE(ws().DestroyMenu(bad));
   EXPECT_EQ(ERROR_INVALID_MENU_HANDLE, Sys().GetLastError());
-}
-
-TEST_F(MenuTest, RemovingAPopupItemKeepsItsSubmenu) {
-  ASSERT_TRUE(ws().RemoveMenu(menu_, 0, MF_BYPOSITION));
-  EXPECT_TRUE(ws().IsMenu(density_));
-  EXPECT_EQ(4, ws().GetMenuItemCount(menu_));
 }
 
 }  // namespace

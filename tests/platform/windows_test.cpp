@@ -1,3 +1,6 @@
+// What the soft window system does beyond the behaviour every backend shares (window_contract_test.cpp):
+// the exact Windows error codes, robustness against careless callers, the taskbar, the scripted input,
+// message boxes and waiting.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -22,25 +25,10 @@ struct Seen {
   LPARAM lParam;
 };
 std::vector<Seen>* g_log = nullptr;
-void* g_createParam = nullptr;
 
 // Logs every message and leaves the rest to the default procedure.
 LRESULT RecordingProc(HWND h, UINT m, WPARAM w, LPARAM l) {
   if (g_log) g_log->push_back({h, m, w, l});
-  if (m == WM_CREATE) g_createParam = reinterpret_cast<const CREATESTRUCT*>(l)->lpCreateParams;
-  return Windows().DefWindowProc(h, m, w, l);
-}
-
-// A subclass that tags WM_USER before handing over to the original procedure.
-WNDPROC g_original = nullptr;
-int g_subclassHits = 0;
-LRESULT SubclassProc(HWND h, UINT m, WPARAM w, LPARAM l) {
-  if (m == WM_USER) ++g_subclassHits;
-  return Windows().CallWindowProc(g_original, h, m, w, l);
-}
-
-LRESULT RefuseCreationProc(HWND h, UINT m, WPARAM w, LPARAM l) {
-  if (m == WM_CREATE) return -1;
   return Windows().DefWindowProc(h, m, w, l);
 }
 
@@ -121,45 +109,7 @@ class WindowsTest : public ::testing::Test {
   std::vector<Seen> log_;
 };
 
-// ---- class names into a caller's buffer ----
-
-TEST_F(WindowsTest, ClassNameFitsWithItsTerminator) {
-  HWND h = Top();
-  char buf[16];
-  EXPECT_EQ(10, ws().GetClassName(h, buf, sizeof buf));
-  EXPECT_STREQ("TestWindow", buf);
-}
-
-TEST_F(WindowsTest, ClassNameIntoBufferOfOneGivesOnlyTheTerminator) {
-  HWND h = Top();
-  char buf[4] = {'x', 'x', 'x', 'x'};
-  EXPECT_EQ(0, ws().GetClassName(h, buf, 1));
-  EXPECT_EQ('\0', buf[0]);
-  EXPECT_EQ('x', buf[1]);
-}
-
-TEST_F(WindowsTest, ClassNameOfExactBufferLengthLosesItsLastCharacter) {
-  HWND h = Top();
-  char buf[16];
-  std::memset(buf, 'x', sizeof buf);
-  EXPECT_EQ(9, ws().GetClassName(h, buf, 10));
-  EXPECT_STREQ("TestWindo", buf);
-  EXPECT_EQ('x', buf[10]);
-}
-
-TEST_F(WindowsTest, FortyCharacterClassNameIntoBufferOf39GivesThirtyEight) {
-  const std::string name(40, 'L');
-  WNDCLASS wc{};
-  wc.lpfnWndProc = RecordingProc;
-  wc.lpszClassName = name.c_str();
-  ASSERT_NE(0, ws().RegisterClass(wc));
-  HWND h = ws().CreateWindowEx(0, name.c_str(), "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr);
-  char buf[40];
-  std::memset(buf, 'x', sizeof buf);
-  EXPECT_EQ(38, ws().GetClassName(h, buf, 39));
-  EXPECT_EQ(std::string(38, 'L'), std::string(buf));
-  EXPECT_EQ('x', buf[39]);
-}
+// ---- lookups ----
 
 TEST_F(WindowsTest, ClassNameOfBadHandleIsZeroWithLastError) {
   HWND h = Top();
@@ -171,37 +121,6 @@ TEST_F(WindowsTest, ClassNameOfBadHandleIsZeroWithLastError) {
   EXPECT_EQ(0, ws().GetClassName(nullptr, buf, sizeof buf));
 }
 
-// ---- finding top-level windows ----
-
-TEST_F(WindowsTest, FindWindowIgnoresLetterCaseOfClassName) {
-  auto shell = ws().CreateDesktopShell();
-  EXPECT_EQ(shell.progman, ws().FindWindow("ProgMan", nullptr));
-  EXPECT_EQ(shell.progman, ws().FindWindow("PROGMAN", nullptr));
-}
-
-TEST_F(WindowsTest, FindWindowMatchesTitleOnlyWhenGiven) {
-  HWND h = Top("Snow");
-  EXPECT_EQ(h, ws().FindWindow("testwindow", nullptr));
-  EXPECT_EQ(h, ws().FindWindow("TestWindow", "snow"));
-  EXPECT_EQ(nullptr, ws().FindWindow("TestWindow", "Rain"));
-}
-
-TEST_F(WindowsTest, FindWindowDoesNotLookAtChildWindows) {
-  auto shell = ws().CreateDesktopShell();
-  EXPECT_NE(nullptr, shell.listView);
-  EXPECT_EQ(nullptr, ws().FindWindow("SysListView32", nullptr));
-}
-
-TEST_F(WindowsTest, DesktopShellIsReachedThroughFirstChildren) {
-  auto shell = ws().CreateDesktopShell();
-  HWND c = ws().GetWindow(ws().FindWindow("ProgMan", nullptr), GW_CHILD);
-  HWND v = ws().GetWindow(c, GW_CHILD);
-  char buf[40];
-  ws().GetClassName(v, buf, 39);
-  EXPECT_STREQ("SysListView32", buf);
-  EXPECT_EQ(shell.listView, v);
-}
-
 TEST_F(WindowsTest, DesktopShellWithoutListViewHasEmptyDefView) {
   auto shell = ws().CreateDesktopShell(nullptr);
   EXPECT_EQ(nullptr, ws().GetWindow(shell.defView, GW_CHILD));
@@ -209,25 +128,6 @@ TEST_F(WindowsTest, DesktopShellWithoutListViewHasEmptyDefView) {
 }
 
 // ---- the window tree ----
-
-TEST_F(WindowsTest, FirstChildIsTheMostRecentlyCreated) {
-  HWND p = Top();
-  HWND a = Child(p);
-  HWND b = Child(p);
-  EXPECT_EQ(b, ws().GetWindow(p, GW_CHILD));
-  EXPECT_EQ(a, ws().GetWindow(b, GW_HWNDNEXT));
-  EXPECT_EQ(nullptr, ws().GetWindow(a, GW_HWNDNEXT));
-}
-
-TEST_F(WindowsTest, SetWindowPosReordersSiblings) {
-  HWND p = Top();
-  HWND a = Child(p);
-  HWND b = Child(p);
-  ws().SetWindowPos(b, HWND_BOTTOM(), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  EXPECT_EQ(a, ws().GetWindow(p, GW_CHILD));
-  ws().SetWindowPos(b, HWND_TOP(), 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  EXPECT_EQ(b, ws().GetWindow(p, GW_CHILD));
-}
 
 // Keeps its window at the bottom whatever place it is asked to take.
 LRESULT StayAtBottomProc(HWND h, UINT m, WPARAM w, LPARAM l) {
@@ -252,64 +152,10 @@ TEST_F(WindowsTest, WindowKeepsThePlaceItChoosesWhenAskedToMove) {
   EXPECT_EQ(low, ws().GetWindow(other, GW_HWNDNEXT));
 }
 
-TEST_F(WindowsTest, SetParentMovesWindowToTopOfNewParent) {
-  HWND oldParent = Top("a");
-  HWND newParent = Top("b");
-  HWND other = Child(newParent);
-  HWND c = Child(oldParent);
-  EXPECT_EQ(oldParent, ws().SetParent(c, newParent));
-  EXPECT_EQ(newParent, ws().GetParent(c));
-  EXPECT_EQ(c, ws().GetWindow(newParent, GW_CHILD));
-  EXPECT_EQ(other, ws().GetWindow(c, GW_HWNDNEXT));
-  EXPECT_EQ(nullptr, ws().GetWindow(oldParent, GW_CHILD));
-  EXPECT_TRUE(ws().IsChild(newParent, c));
-  EXPECT_FALSE(ws().IsChild(oldParent, c));
-}
-
-TEST_F(WindowsTest, SetParentOfTopLevelWindowReturnsTheDesktop) {
-  auto shell = ws().CreateDesktopShell();
-  HWND form = Top();
-  EXPECT_EQ(ws().GetDesktopWindow(), ws().SetParent(form, shell.listView));
-  EXPECT_EQ(ws().FindWindow("Progman", nullptr), ws().GetAncestor(form, GA_ROOT));
-}
-
-TEST_F(WindowsTest, SetParentRefusesToMakeAWindowItsOwnDescendant) {
-  HWND p = Top();
-  HWND c = Child(p);
-  EXPECT_EQ(nullptr, ws().SetParent(p, c));
-  EXPECT_EQ(ERROR_INVALID_PARAMETER, LastError());
-  EXPECT_EQ(c, ws().GetWindow(p, GW_CHILD));
-}
-
-TEST_F(WindowsTest, ChildPositionIsRelativeToParentClientArea) {
-  HWND p = ws().CreateWindowEx(0, "TestWindow", "", WS_POPUP, 100, 200, 300, 300, nullptr, nullptr, nullptr);
-  HWND c = Child(p, 10, 20);
-  POINT pt{1, 2};
-  ASSERT_TRUE(ws().ClientToScreen(c, &pt));
-  EXPECT_EQ(111, pt.x);
-  EXPECT_EQ(222, pt.y);
-  RECT r;
-  ws().GetWindowRect(c, &r);
-  EXPECT_EQ(110, r.left);
-  EXPECT_EQ(150, r.right);
-  ws().GetClientRect(c, &r);
-  EXPECT_EQ(0, r.left);
-  EXPECT_EQ(30, r.bottom);
-}
-
 TEST_F(WindowsTest, ScreenMetricsComeFromTheOptions) {
   EXPECT_EQ(800, ws().GetSystemMetrics(SM_CXSCREEN));
   EXPECT_EQ(600, ws().GetSystemMetrics(SM_CYSCREEN));
   EXPECT_EQ(32, ws().ScreenBitCount());
-}
-
-TEST_F(WindowsTest, ParentOfPopupIsItsOwnerAndOfOverlappedWindowNone) {
-  HWND owner = Top("owner");
-  HWND popup = Top("popup", WS_POPUP, 0, owner);
-  HWND overlapped = Top("overlapped", WS_OVERLAPPED, 0, owner);
-  EXPECT_EQ(owner, ws().GetParent(popup));
-  EXPECT_EQ(nullptr, ws().GetParent(overlapped));
-  EXPECT_EQ(owner, ws().GetWindow(overlapped, GW_OWNER));
 }
 
 TEST_F(WindowsTest, ChildStyleWithoutParentFails) {
@@ -321,43 +167,6 @@ TEST_F(WindowsTest, ChildStyleWithoutParentFails) {
 }
 
 // ---- creation and destruction ----
-
-TEST_F(WindowsTest, CreationPassesTheCreateParameterAndSendsSizeAndMove) {
-  int tag = 0;
-  HWND h = ws().CreateWindowEx(0, "TestWindow", "t", WS_POPUP, 5, 6, 70, 80, nullptr, nullptr, &tag);
-  const std::vector<UINT> expected{WM_NCCREATE, WM_CREATE, WM_SIZE, WM_MOVE};
-  EXPECT_EQ(expected, MessagesTo(h));
-  EXPECT_EQ(&tag, g_createParam);
-  EXPECT_EQ(MAKELPARAM(70, 80), log_[2].lParam);
-  EXPECT_EQ(MAKEPOINTLPARAM(5, 6), log_[3].lParam);
-}
-
-TEST_F(WindowsTest, WmCreateReturningMinusOneFailsCreation) {
-  WNDCLASS wc{};
-  wc.lpfnWndProc = RefuseCreationProc;
-  wc.lpszClassName = "Refuser";
-  ws().RegisterClass(wc);
-  EXPECT_EQ(nullptr, ws().CreateWindowEx(0, "Refuser", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr));
-  EXPECT_EQ(nullptr, ws().FindWindow("Refuser", nullptr));
-}
-
-TEST_F(WindowsTest, DestroySendsDestroyBeforeChildrenAndNcDestroyAfter) {
-  HWND p = Top();
-  HWND c = Child(p);
-  log_.clear();
-  ASSERT_TRUE(ws().DestroyWindow(p));
-  ASSERT_EQ(4u, log_.size());
-  EXPECT_EQ(p, log_[0].hwnd);
-  EXPECT_EQ(WM_DESTROY, log_[0].message);
-  EXPECT_EQ(c, log_[1].hwnd);
-  EXPECT_EQ(WM_DESTROY, log_[1].message);
-  EXPECT_EQ(c, log_[2].hwnd);
-  EXPECT_EQ(WM_NCDESTROY, log_[2].message);
-  EXPECT_EQ(p, log_[3].hwnd);
-  EXPECT_EQ(WM_NCDESTROY, log_[3].message);
-  EXPECT_FALSE(ws().IsWindow(p));
-  EXPECT_FALSE(ws().IsWindow(c));
-}
 
 TEST_F(WindowsTest, DestroyingAgainFromWmDestroyIsHarmless) {
   WNDCLASS wc{};
@@ -396,66 +205,7 @@ TEST_F(WindowsTest, ForgedAndStaleHandlesAreRefusedEverywhere) {
   EXPECT_FALSE(ws().DestroyWindow(ws().GetDesktopWindow()));
 }
 
-TEST_F(WindowsTest, DestroyingOwnerDestroysOwnedWindows) {
-  HWND owner = Top("owner");
-  HWND owned = Top("owned", WS_POPUP, 0, owner);
-  EXPECT_EQ(owner, ws().GetWindow(owned, GW_OWNER));
-  ws().DestroyWindow(owner);
-  EXPECT_FALSE(ws().IsWindow(owned));
-}
-
-TEST_F(WindowsTest, CloseThroughDefaultProcedureDestroysWindow) {
-  HWND h = Top();
-  ws().SendMessage(h, WM_CLOSE, 0, 0);
-  EXPECT_FALSE(ws().IsWindow(h));
-}
-
-TEST_F(WindowsTest, MessagesPostedToADestroyedWindowAreDropped) {
-  HWND h = Top();
-  ws().PostMessage(h, WM_USER, 0, 0);
-  ws().DestroyWindow(h);
-  MSG m;
-  EXPECT_FALSE(ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_FALSE(ws().PostMessage(h, WM_USER, 0, 0));
-}
-
-TEST_F(WindowsTest, ClassWithWindowsCannotBeUnregistered) {
-  HWND h = Top();
-  EXPECT_FALSE(ws().UnregisterClass("testwindow", nullptr));
-  EXPECT_EQ(ERROR_CLASS_HAS_WINDOWS, LastError());
-  ws().DestroyWindow(h);
-  EXPECT_TRUE(ws().UnregisterClass("testwindow", nullptr));
-  WNDCLASS wc{};
-  EXPECT_FALSE(ws().GetClassInfo(nullptr, "TestWindow", &wc));
-}
-
-TEST_F(WindowsTest, RegisteringAClassTwiceFailsWhateverTheCase) {
-  WNDCLASS wc{};
-  wc.lpfnWndProc = RecordingProc;
-  wc.lpszClassName = "TESTWINDOW";
-  EXPECT_EQ(0, ws().RegisterClass(wc));
-  EXPECT_EQ(ERROR_CLASS_ALREADY_EXISTS, LastError());
-}
-
 // ---- visibility, styles and the taskbar ----
-
-TEST_F(WindowsTest, ShowWindowReturnsPreviousVisibility) {
-  HWND h = Top();
-  EXPECT_FALSE(ws().ShowWindow(h, SW_SHOW));
-  EXPECT_TRUE(ws().IsWindowVisible(h));
-  EXPECT_TRUE(ws().ShowWindow(h, SW_SHOW));
-  EXPECT_TRUE(ws().ShowWindow(h, SW_HIDE));
-  EXPECT_FALSE(ws().IsWindowVisible(h));
-  EXPECT_EQ(2, Count(h, WM_SHOWWINDOW));  // only real changes are announced
-}
-
-TEST_F(WindowsTest, VisibleChildOfHiddenParentIsNotVisible) {
-  HWND p = Top();
-  HWND c = Child(p);
-  EXPECT_FALSE(ws().IsWindowVisible(c));
-  ws().ShowWindow(p, SW_SHOW);
-  EXPECT_TRUE(ws().IsWindowVisible(c));
-}
 
 TEST_F(WindowsTest, VisibleUnownedWindowHasTaskbarButton) {
   HWND h = Top("app", WS_POPUP | WS_VISIBLE);
@@ -490,32 +240,6 @@ TEST_F(WindowsTest, ChildWindowsAndShellWindowsHaveNoTaskbarButton) {
   EXPECT_TRUE(ws().TaskbarButtons().empty());
 }
 
-TEST_F(WindowsTest, SetWindowPosCanShowAndHide) {
-  HWND h = Top();
-  ws().SetWindowPos(h, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
-  EXPECT_TRUE(ws().IsWindowVisible(h));
-  ws().SetWindowPos(h, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_HIDEWINDOW);
-  EXPECT_FALSE(ws().IsWindowVisible(h));
-}
-
-TEST_F(WindowsTest, EnableWindowReturnsWhetherItWasDisabled) {
-  HWND h = Top();
-  EXPECT_FALSE(ws().EnableWindow(h, 0));
-  EXPECT_FALSE(ws().IsWindowEnabled(h));
-  EXPECT_TRUE(ws().EnableWindow(h, 1));
-  EXPECT_TRUE(ws().IsWindowEnabled(h));
-  EXPECT_EQ(2, Count(h, WM_ENABLE));
-}
-
-TEST_F(WindowsTest, StyleChangeIsAnnouncedAndReturnsPreviousValue) {
-  HWND h = Top("x", WS_POPUP, WS_EX_APPWINDOW);
-  log_.clear();
-  EXPECT_EQ(static_cast<LONG>(WS_EX_APPWINDOW), ws().SetWindowLong(h, GWL_EXSTYLE, WS_EX_TOOLWINDOW));
-  const std::vector<UINT> expected{WM_STYLECHANGING, WM_STYLECHANGED};
-  EXPECT_EQ(expected, MessagesTo(h));
-  EXPECT_EQ(static_cast<WPARAM>(static_cast<LONG_PTR>(GWL_EXSTYLE)), log_[1].wParam);
-}
-
 TEST_F(WindowsTest, MovingThroughSetWindowPosReachesSizeAndMoveHandlers) {
   HWND h = Top();
   log_.clear();
@@ -528,80 +252,7 @@ TEST_F(WindowsTest, MovingThroughSetWindowPosReachesSizeAndMoveHandlers) {
   EXPECT_EQ(0, Count(h, WM_WINDOWPOSCHANGED));  // nothing changed
 }
 
-TEST_F(WindowsTest, UserDataAndPropertiesStayWithTheWindow) {
-  HWND h = Top();
-  EXPECT_EQ(0, ws().SetWindowLongPtr(h, GWLP_USERDATA, 1234));
-  EXPECT_EQ(1234, ws().GetWindowLongPtr(h, GWLP_USERDATA));
-  int obj = 0;
-  ws().SetProp(h, "Owner", &obj);
-  EXPECT_EQ(&obj, ws().GetProp(h, "OWNER"));
-  EXPECT_EQ(&obj, ws().RemoveProp(h, "owner"));
-  EXPECT_EQ(nullptr, ws().GetProp(h, "owner"));
-  EXPECT_EQ(0, ws().GetWindowLongPtr(h, 64));
-  EXPECT_EQ(ERROR_INVALID_INDEX, LastError());
-}
-
-TEST_F(WindowsTest, WindowTextFollowsTheBufferRule) {
-  HWND h = Top("Kirno");
-  ws().SetWindowText(h, "Kirno Desktop Snow");
-  EXPECT_EQ(18, ws().GetWindowTextLength(h));
-  char buf[6];
-  EXPECT_EQ(5, ws().GetWindowText(h, buf, sizeof buf));
-  EXPECT_STREQ("Kirno", buf);
-}
-
 // ---- the message queue ----
-
-TEST_F(WindowsTest, PostedMessagesArriveInOrder) {
-  HWND h = Top();
-  ws().PostMessage(h, WM_USER + 1, 0, 0);
-  ws().PostMessage(nullptr, WM_USER + 2, 0, 0);
-  ws().PostMessage(h, WM_USER + 3, 0, 0);
-  MSG m;
-  std::vector<UINT> got;
-  while (ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) got.push_back(m.message);
-  const std::vector<UINT> expected{WM_USER + 1, WM_USER + 2, WM_USER + 3};
-  EXPECT_EQ(expected, got);
-}
-
-TEST_F(WindowsTest, PeekWithoutRemoveLeavesTheMessageQueued) {
-  HWND h = Top();
-  ws().PostMessage(h, WM_USER, 7, 8);
-  MSG m;
-  ASSERT_TRUE(ws().PeekMessage(&m, nullptr, 0, 0, PM_NOREMOVE));
-  EXPECT_EQ(1u, ws().QueuedMessageCount());
-  ASSERT_TRUE(ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(h, m.hwnd);
-  EXPECT_EQ(7u, m.wParam);
-  EXPECT_EQ(8, m.lParam);
-  EXPECT_EQ(0u, ws().QueuedMessageCount());
-}
-
-TEST_F(WindowsTest, PeekHonoursWindowAndRangeFilters) {
-  HWND a = Top("a");
-  HWND child = Child(a);
-  HWND b = Top("b");
-  ws().PostMessage(b, WM_USER, 0, 0);
-  ws().PostMessage(child, WM_APP, 0, 0);
-  MSG m;
-  ASSERT_TRUE(ws().PeekMessage(&m, a, 0, 0, PM_REMOVE));
-  EXPECT_EQ(child, m.hwnd);  // a window's filter takes its descendants' messages
-  EXPECT_FALSE(ws().PeekMessage(&m, nullptr, WM_APP, WM_APP, PM_REMOVE));
-  EXPECT_TRUE(ws().PeekMessage(&m, nullptr, WM_USER, WM_USER, PM_REMOVE));
-}
-
-TEST_F(WindowsTest, QuitComesAfterPostedMessagesAndEndsGetMessage) {
-  HWND h = Top();
-  ws().PostQuitMessage(3);
-  ws().PostMessage(h, WM_USER, 0, 0);
-  MSG m;
-  EXPECT_EQ(1, ws().GetMessage(&m, nullptr, 0, 0));
-  EXPECT_EQ(WM_USER, m.message);
-  EXPECT_EQ(0, ws().GetMessage(&m, nullptr, 0, 0));
-  EXPECT_EQ(WM_QUIT, m.message);
-  EXPECT_EQ(3u, m.wParam);
-  EXPECT_FALSE(ws().QuitPending());
-}
 
 TEST_F(WindowsTest, GetMessageOnEmptyQueueAsksTheWaitHookFirst) {
   HWND h = Top();
@@ -632,29 +283,6 @@ TEST_F(WindowsTest, StarvedQueueCanEndTheLoopWithQuit) {
   EXPECT_EQ(WM_QUIT, m.message);
 }
 
-TEST_F(WindowsTest, SendMessageCallsTheProcedureWithoutQueueing) {
-  HWND h = Top();
-  log_.clear();
-  ws().SendMessage(h, WM_USER, 1, 2);
-  EXPECT_EQ(1, Count(h, WM_USER));
-  EXPECT_EQ(0u, ws().QueuedMessageCount());
-}
-
-TEST_F(WindowsTest, DispatchReachesSubclassedProcedureWhichChainsToTheOriginal) {
-  HWND h = Top();
-  g_original = reinterpret_cast<WNDPROC>(
-      ws().SetWindowLongPtr(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&SubclassProc)));
-  EXPECT_EQ(&RecordingProc, g_original);
-  g_subclassHits = 0;
-  log_.clear();
-  ws().PostMessage(h, WM_USER, 0, 0);
-  MSG m;
-  ASSERT_EQ(1, ws().GetMessage(&m, nullptr, 0, 0));
-  ws().DispatchMessage(&m);
-  EXPECT_EQ(1, g_subclassHits);
-  EXPECT_EQ(1, Count(h, WM_USER));
-}
-
 TEST_F(WindowsTest, TranslateMessagePostsCharacterForKey) {
   HWND h = Top();
   MSG key{h, WM_KEYDOWN, 'A', 0, 0, {0, 0}};
@@ -663,20 +291,6 @@ TEST_F(WindowsTest, TranslateMessagePostsCharacterForKey) {
   ASSERT_TRUE(ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
   EXPECT_EQ(WM_CHAR, m.message);
   EXPECT_EQ(static_cast<WPARAM>('a'), m.wParam);
-}
-
-TEST_F(WindowsTest, PaintComesOnlyWhenNothingElseIsQueuedAndStopsOnceValidated) {
-  HWND h = Top("p", WS_POPUP | WS_VISIBLE);
-  ws().PostMessage(h, WM_USER, 0, 0);
-  MSG m;
-  ASSERT_TRUE(ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(WM_USER, m.message);
-  ASSERT_TRUE(ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
-  EXPECT_EQ(WM_PAINT, m.message);
-  ws().DispatchMessage(&m);  // the default procedure validates
-  EXPECT_FALSE(ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
-  ws().InvalidateRect(h, nullptr, 0);
-  EXPECT_TRUE(ws().PeekMessage(&m, nullptr, 0, 0, PM_NOREMOVE));
 }
 
 TEST_F(WindowsTest, PaintHandlerThatNeverValidatesDoesNotKeepTheQueueBusy) {
