@@ -18,6 +18,7 @@
 #include "core/Classes.h"
 #include "core/SysUtils.h"
 #include "platform/ProcessMemory.h"
+#include "platform/System.h"
 #include "platform/common/RegFile.h"
 #include "platform/common/SoftClock.h"
 #include "platform/common/SoftDirectDraw.h"
@@ -218,12 +219,15 @@ std::string UserRegistryFile() {
 std::string BundledWallpaper(const std::string& ProgramPath) {
   namespace fs = std::filesystem;
   std::vector<fs::path> candidates;
-  if (!ProgramPath.empty()) {
-    // The program lives in build/<kind>/ of the source tree.
-    fs::path dir = fs::path(ProgramPath).parent_path();
-    candidates.push_back(dir / "assets" / "wallpaper.jpg");
-    candidates.push_back(dir / ".." / "assets" / "wallpaper.jpg");
+  const std::string program = plat::ProgramFile(ProgramPath);
+  if (!program.empty()) {
+    const fs::path dir = fs::path(program).parent_path();
+    // Installed: <prefix>/bin/desktop-snow beside <prefix>/share/desktop-snow/.
+    candidates.push_back(dir / ".." / "share" / "desktop-snow" / "wallpaper.jpg");
+    // Built: build/<kind>/desktop-snow in the source tree.
     candidates.push_back(dir / ".." / ".." / "assets" / "wallpaper.jpg");
+    candidates.push_back(dir / ".." / "assets" / "wallpaper.jpg");
+    candidates.push_back(dir / "assets" / "wallpaper.jpg");
   }
   candidates.push_back(fs::path("assets") / "wallpaper.jpg");
   for (const fs::path& p : candidates) {

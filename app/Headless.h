@@ -46,8 +46,9 @@ std::string HeadlessUsage();
 // The registry file a run reads when --registry is not given: $XDG_CONFIG_HOME/desktop-snow/user.reg (or
 // ~/.config/... without XDG_CONFIG_HOME) when that file exists; empty otherwise.
 std::string UserRegistryFile();
-// The bundled wallpaper: assets/wallpaper.jpg beside the source tree the program was started from (found
-// from the program's directory or the working directory); empty when not found.
+// The bundled wallpaper, found from the program's file (ProgramPath is what it was started as, argv[0]):
+// share/desktop-snow/wallpaper.jpg of the installed tree, else assets/wallpaper.jpg of the source tree it was
+// built in, else assets/wallpaper.jpg under the working directory; empty when not found.
 std::string BundledWallpaper(const std::string& ProgramPath);
 // A desktop for the soft platform: the shell's windows ("Progman" > "SHELLDLL_DefView" > "SysListView32")
 // and the registry from RegistryFile, or from the user's file, or a built-in one naming Wallpaper.

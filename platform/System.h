@@ -20,4 +20,9 @@ class System {
 // The system message for a code with every trailing control character, space and full stop removed.
 std::string SysErrorMessage(DWORD code);
 
+// The running program's file, with links resolved, from the name it was started as (argv[0]): a name with
+// a directory in it is taken as it stands, a bare name is looked up on PATH; when that finds nothing, the
+// system's own record of the running executable, where it keeps one. Empty when nothing is found.
+std::string ProgramFile(const std::string& startedAs);
+
 }  // namespace plat

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Draws the program's icon: a white six-armed snowflake on a deep blue disc, at 16, 24, 32, 48 and 64
-pixels, written as a Windows icon file of 32-bit images with alpha.
+pixels, written as a Windows icon file of 32-bit images with alpha; with --png, the same picture as PNG
+files for the Linux desktop's icon theme (assets/icons/desktop-snow-<size>.png).
 
 Usage: scripts/make-icon.py [OUTPUT]   (default app/desktop-snow.ico)
+       scripts/make-icon.py --png [DIR]   (default assets/icons)
 
 The picture is procedural so that it can be regenerated bit for bit; the committed file is the output of
 this script and nothing else.
@@ -11,8 +13,10 @@ import math
 import os
 import struct
 import sys
+import zlib
 
 SIZES = (16, 24, 32, 48, 64)
+PNG_SIZES = (16, 24, 32, 48, 64, 128, 256)
 SAMPLES = 4  # per axis, for antialiased edges
 DISC = (0x6E, 0x3B, 0x1D)      # blue-green-red of the background disc
 DISC_EDGE = (0xB0, 0x7A, 0x3C)  # a lighter rim so the disc reads on dark backgrounds
@@ -96,7 +100,32 @@ def icon_image(size):
     return header + colour + bytes(mask)
 
 
+def png_image(size):
+    """A PNG file of 8-bit RGBA, unfiltered rows, compressed at the highest level (same bytes every run)."""
+    rows = render(size)
+    raw = b''.join(b'\0' + b''.join(bytes((p[2], p[1], p[0], p[3])) for p in row) for row in rows)
+
+    def chunk(kind, body):
+        return struct.pack('>I', len(body)) + kind + body + struct.pack('>I', zlib.crc32(kind + body))
+
+    ihdr = struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', ihdr) + chunk(b'IDAT', zlib.compress(raw, 9)) +
+            chunk(b'IEND', b''))
+
+
+def write_pngs(out_dir):
+    os.makedirs(out_dir, exist_ok=True)
+    for size in PNG_SIZES:
+        data = png_image(size)
+        with open(os.path.join(out_dir, 'desktop-snow-%d.png' % size), 'wb') as f:
+            f.write(data)
+
+
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] == '--png':
+        write_pngs(sys.argv[2] if len(sys.argv) > 2 else os.path.join(
+            os.path.dirname(os.path.abspath(__file__)), '..', 'assets', 'icons'))
+        return
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
         os.path.dirname(os.path.abspath(__file__)), '..', 'app', 'desktop-snow.ico')
     images = [icon_image(s) for s in SIZES]

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -417,3 +418,50 @@ TEST_F(WholeRun, UnknownDensityNamesTheChoices) {
   EXPECT_NE(err.find("\"Very few\", \"Few\", \"Medium\", \"Many\", \"Snow storm\""), std::string::npos)
       << err;
 }
+
+// ---- the bundled wallpaper, found from the program's own place ----
+
+class BundledWallpaperLookup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = std::filesystem::temp_directory_path() /
+            ("ds_bundled_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::filesystem::remove_all(root_);
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  std::filesystem::path Touch(const std::filesystem::path& rel) {
+    std::filesystem::path p = root_ / rel;
+    std::filesystem::create_directories(p.parent_path());
+    std::ofstream(p) << "x";
+    return p;
+  }
+  std::string Canonical(const std::filesystem::path& p) { return std::filesystem::canonical(p).string(); }
+
+  std::filesystem::path root_;
+};
+
+TEST_F(BundledWallpaperLookup, InstalledProgramFindsTheSharedPicture) {
+  const auto program = Touch("usr/bin/desktop-snow");
+  const auto picture = Touch("usr/share/desktop-snow/wallpaper.jpg");
+  EXPECT_EQ(Canonical(picture), BundledWallpaper(program.string()));
+}
+
+TEST_F(BundledWallpaperLookup, ProgramInTheBuildTreeFindsTheSourceTreesPicture) {
+  const auto program = Touch("src/build/release/desktop-snow");
+  const auto picture = Touch("src/assets/wallpaper.jpg");
+  EXPECT_EQ(Canonical(picture), BundledWallpaper(program.string()));
+}
+
+#ifndef _WIN32
+TEST_F(BundledWallpaperLookup, ProgramStartedByItsBareNameIsFoundOnThePath) {
+  const auto program = Touch("opt/snow/bin/desktop-snow");
+  const auto picture = Touch("opt/snow/share/desktop-snow/wallpaper.jpg");
+  const char* old = std::getenv("PATH");
+  const std::string saved = old ? old : "";
+  setenv("PATH", ("/nonexistent:" + program.parent_path().string()).c_str(), 1);
+  const std::string found = BundledWallpaper("desktop-snow");
+  setenv("PATH", saved.c_str(), 1);
+  EXPECT_EQ(Canonical(picture), found);
+}
+#endif
