@@ -52,8 +52,16 @@ inline std::vector<std::uint8_t> SolidBmp(int w, int h, std::uint32_t rgb) {
   return b;
 }
 
+// Test programs run side by side and share the temporary folder, so each test writes files of its own
+// (one program rewriting a file another is reading gave that one a truncated picture).
 inline std::string WriteTempFile(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  std::string path = ::testing::TempDir() + name;
+  std::string prefix;
+  if (const ::testing::TestInfo* t = ::testing::UnitTest::GetInstance()->current_test_info()) {
+    prefix = std::string(t->test_suite_name()) + "." + t->name() + ".";
+    for (char& c : prefix)
+      if (c == '/' || c == '\\') c = '_';
+  }
+  std::string path = ::testing::TempDir() + prefix + name;
   std::ofstream f(path, std::ios::binary);
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return path;
