@@ -266,7 +266,14 @@ plat::HWND FindDesktopPlace() {
 void AttachToDesktop() {
   plat::HWND place = FindDesktopPlace();
   Form1->SetParentWindow(place);
-  if (!place) KeepAtBottom();
+  if (!place) {
+    KeepAtBottom();
+    return;
+  }
+  // A new child window goes below its siblings; the form must lie over them (the icon view beside it when
+  // icons are switched off, the view's own header inside it) to be seen.
+  plat::Windows().SetWindowPos(Form1->Handle(), plat::HWND_TOP(), 0, 0, 0, 0,
+                               plat::SWP_NOMOVE | plat::SWP_NOSIZE | plat::SWP_NOACTIVATE);
 }
 
 // ---- Wallpaper lookup ----

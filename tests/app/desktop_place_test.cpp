@@ -71,8 +71,8 @@ TEST_F(DesktopPlace, PlainPathWinsWhenBothExist) {
 TEST_F(DesktopPlace, LayoutWithTheWallpaperWorkerInsideProgmanTakesThePlainPath) {
   MakePlatform(Shell::None);
   HWND progman = Foreign("Progman", nullptr);
-  Foreign("WorkerW", progman);
   HWND list = Foreign("SysListView32", Foreign("SHELLDLL_DefView", progman));
+  Foreign("WorkerW", progman);  // created after the view: below it, as the shell builds it
   EXPECT_EQ(FindDesktopListView(), list);
   EXPECT_EQ(FindDesktopPlace(), list);
 }
