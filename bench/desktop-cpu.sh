@@ -44,15 +44,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-display=""
-for n in $(seq 171 199); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "no free X display number" >&2; exit 1; }
-Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >"$out/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-export DISPLAY=:$display
+. "$root/scripts/e2e/xvfb.sh"
+start_xvfb 171 199 1920x1080 "$out/xvfb.log" || exit 1
 openbox --sm-disable >"$out/openbox.log" 2>&1 &
 wm_pid=$!
 sleep 1

@@ -71,15 +71,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-display=""
-for n in $(seq 90 120); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=$n; break; fi
-done
-[ -n "$display" ] || { echo "FAIL: no free X display number"; exit 1; }
-Xvfb ":$display" -screen 0 "${screen_w}x${screen_h}x24" -fbdir "$out/fb" -nolisten tcp >"$out/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-export DISPLAY=:$display
+. "$root/scripts/e2e/xvfb.sh"
+start_xvfb 90 120 "${screen_w}x${screen_h}" "$out/xvfb.log" "$out/fb" || { echo "FAIL: no virtual display"; exit 1; }
 fb=$out/fb/Xvfb_screen0
 [ -f "$fb" ] || { echo "FAIL: Xvfb did not start (see $out/xvfb.log)"; exit 1; }
 # Without a window manager wine waits two seconds for one each time it shows or hides one of its managed
