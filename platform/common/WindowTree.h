@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/Windows.h"
+#include "platform/common/HandleTable.h"
 
 namespace plat::soft {
 
@@ -286,12 +287,10 @@ class WindowTree : public WindowSystem {
   std::map<std::string, std::unique_ptr<WindowClass>> classes_;  // key: lower-case name
   std::vector<std::unique_ptr<WindowClass>> retiredClasses_;
   ATOM nextAtom_ = 0xC000;
-  std::map<std::uintptr_t, std::unique_ptr<Window>> windows_;
-  std::uintptr_t nextWindowId_ = 0x10000;
+  HandleTable<Window, HWND> windows_{0x10000};
   Window* desktop_ = nullptr;
 
-  std::map<std::uintptr_t, std::unique_ptr<Menu>> menus_;
-  std::uintptr_t nextMenuId_ = 0x20000;
+  HandleTable<Menu, HMENU> menus_{0x20000};
 
   std::deque<MSG> queue_;
   bool quitPending_ = false;
