@@ -277,6 +277,9 @@ class WindowTree : public WindowSystem {
   // Locates an item by position or by command (searching submenus); sets *owner to the containing menu.
   MenuItem* LocateItem(Menu* menu, UINT item, UINT flags, Menu** owner, int* position);
   MenuItem* LocateIn(Menu* menu, UINT id, Menu** owner, int* position, int depth);
+  // The item a MENUITEMINFO call names (*menuOut: the menu it was asked of); null, with the error set, when
+  // the menu, the info or the item is missing.
+  MenuItem* ItemForInfo(HMENU menu, UINT item, BOOL byPosition, const MENUITEMINFO* info, Menu** menuOut);
   BOOL AddItem(Menu* menu, int position, UINT flags, UINT_PTR idOrSubmenu, const char* text);
   bool Reaches(Menu* from, Menu* target, int depth);
   void DestroyMenuTree(Menu* m);

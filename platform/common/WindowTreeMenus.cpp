@@ -282,18 +282,24 @@ int WindowTree::GetMenuString(HMENU menu, UINT item, char* buffer, int bufferSiz
   return CopyText(it->text, buffer, bufferSize);
 }
 
-BOOL WindowTree::GetMenuItemInfo(HMENU menu, UINT item, BOOL byPosition, MENUITEMINFO* info) {
+WindowTree::MenuItem* WindowTree::ItemForInfo(HMENU menu, UINT item, BOOL byPosition,
+                                              const MENUITEMINFO* info, Menu** menuOut) {
   Menu* m = RequireMenu(menu);
-  if (!m) return 0;
+  if (!m) return nullptr;
   if (!info) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
+    return nullptr;
   }
   MenuItem* it = LocateItem(m, item, byPosition ? MF_BYPOSITION : MF_BYCOMMAND, nullptr, nullptr);
-  if (!it) {
-    SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
-    return 0;
-  }
+  if (!it) SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
+  *menuOut = m;
+  return it;
+}
+
+BOOL WindowTree::GetMenuItemInfo(HMENU menu, UINT item, BOOL byPosition, MENUITEMINFO* info) {
+  Menu* m = nullptr;
+  MenuItem* it = ItemForInfo(menu, item, byPosition, info, &m);
+  if (!it) return 0;
   if (info->fMask & (MIIM_FTYPE | MIIM_TYPE)) info->fType = it->type;
   if (info->fMask & MIIM_STATE) info->fState = it->state;
   if (info->fMask & MIIM_ID) info->wID = it->id;
@@ -311,17 +317,9 @@ BOOL WindowTree::GetMenuItemInfo(HMENU menu, UINT item, BOOL byPosition, MENUITE
 }
 
 BOOL WindowTree::SetMenuItemInfo(HMENU menu, UINT item, BOOL byPosition, const MENUITEMINFO* info) {
-  Menu* m = RequireMenu(menu);
-  if (!m) return 0;
-  if (!info) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  MenuItem* it = LocateItem(m, item, byPosition ? MF_BYPOSITION : MF_BYCOMMAND, nullptr, nullptr);
-  if (!it) {
-    SetLastError(ERROR_MENU_ITEM_NOT_FOUND);
-    return 0;
-  }
+  Menu* m = nullptr;
+  MenuItem* it = ItemForInfo(menu, item, byPosition, info, &m);
+  if (!it) return 0;
   Menu* sub = it->sub;
   if (info->fMask & MIIM_SUBMENU) {
     sub = nullptr;

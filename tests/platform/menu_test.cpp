@@ -198,4 +198,24 @@ TEST_F(MenuTest, ForgedMenuHandlesAreRefused) {
   EXPECT_EQ(ERROR_INVALID_MENU_HANDLE, Sys().GetLastError());
 }
 
+TEST_F(MenuTest, ItemInfoCallsNameWhatWasMissingAndChangeNothing) {
+  MENUITEMINFO mi{};
+  mi.cbSize = sizeof mi;
+  mi.fMask = MIIM_STATE;
+  mi.fState = MFS_GRAYED;
+  HMENU bad = reinterpret_cast<HMENU>(static_cast<std::uintptr_t>(0xBAD));
+  EXPECT_FALSE(ws().SetMenuItemInfo(bad, kWind, 0, &mi));
+  EXPECT_EQ(ERROR_INVALID_MENU_HANDLE, Sys().GetLastError());
+  EXPECT_FALSE(ws().GetMenuItemInfo(menu_, kWind, 0, nullptr));
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, Sys().GetLastError());
+  EXPECT_FALSE(ws().SetMenuItemInfo(menu_, 0xBEEF, 0, &mi));
+  EXPECT_EQ(ERROR_MENU_ITEM_NOT_FOUND, Sys().GetLastError());
+  EXPECT_FALSE(ws().GetMenuItemInfo(menu_, 9, 1, &mi));
+  EXPECT_EQ(ERROR_MENU_ITEM_NOT_FOUND, Sys().GetLastError());
+  EXPECT_EQ(static_cast<UINT>(MF_CHECKED), ws().GetMenuState(menu_, kWind, MF_BYCOMMAND));
+  // Found in the submenu by command, as the other menu calls do.
+  ASSERT_TRUE(ws().SetMenuItemInfo(menu_, kFew, 0, &mi));
+  EXPECT_TRUE(ws().GetMenuState(density_, kFew, MF_BYCOMMAND) & MF_GRAYED);
+}
+
 }  // namespace
