@@ -5,6 +5,7 @@
 
 #include "core/SysUtils.h"
 #include "picture/jpeg/jpeg.h"
+#include "picture/pngimage/pngimage.h"
 #include "render/DXDraws.h"
 
 // ---- Pure rules ----
@@ -115,8 +116,18 @@ TDXTextureImage::TDXTextureImage(TGraphic* Picture, int Width_, int Height_) {
     if (bmp->PixelFormat() == pf24bit && bmp->HandleType() == bmDIB && !bmp->Transparent()) bitmap_ = bmp;
   } else if (auto* dib = dynamic_cast<TDIB*>(Picture)) {
     if (dib->BitCount() == 24 || dib->BitCount() == 32) dib_ = dib;
+  } else if (auto* png = dynamic_cast<TPNGObject*>(Picture)) {
+    // Drawn opaque, a true-colour store is copied 1:1 onto the copy below.
+    const TChunkIHDR& h = png->HeaderChunk();
+    if (png->TransparencyMode() == ptmNone && h.StoreBits && !h.UsesPalette && h.StoreBitsPerPixel() == 24 &&
+        h.StoreInfo.bmiHeader.biHeight > 0) {
+      store_ = h.StoreBits;
+      storePitch_ = h.StoreRowBytes;
+      PictureWidth = static_cast<int>(h.Width);
+      PictureHeight = static_cast<int>(h.Height);
+    }
   }
-  if (!bitmap_ && !dib_) {
+  if (!bitmap_ && !dib_ && !store_) {
     copy_ = std::make_unique<TDIB>();
     copy_->Assign(Picture);
     if (copy_->IsEmpty()) throw EDirect3DTextureError(Format(SCannotInitialized, STexture));
@@ -133,7 +144,7 @@ TDXTextureImage::TDXTextureImage(TGraphic* Picture, int Width_, int Height_) {
   if (bitmap_) {
     PictureWidth = bitmap_->Width();
     PictureHeight = bitmap_->Height();
-  } else {
+  } else if (dib_) {
     PictureWidth = dib_->Width();
     PictureHeight = dib_->Height();
     bytesPerPixel_ = dib_->BitCount() / 8;
@@ -147,6 +158,7 @@ TDXTextureImage::~TDXTextureImage() = default;
 
 const std::uint8_t* TDXTextureImage::PictureRow(int y) {
   if (bitmap_) return static_cast<const std::uint8_t*>(bitmap_->ScanLine(y));
+  if (store_) return store_ + std::size_t(PictureHeight - 1 - y) * storePitch_;
   return dib_->RowReadOnly(y);
 }
 
@@ -156,19 +168,34 @@ int TDXTextureImage::ReadRow(int y, std::uint32_t* Out) {
     std::fill(Out, Out + Width, pad);
     return 0;
   }
+  ReadPictureRow(y, Out);
+  std::fill(Out + PictureWidth, Out + Width, pad);
+  return PictureWidth;
+}
+
+void TDXTextureImage::ReadPictureRow(int y, std::uint32_t* Out) {
   const std::uint8_t* src = PictureRow(y);
+  const int n = PictureWidth;
   if (bytesPerPixel_ == 4) {
     const std::uint32_t alphaMask = HasAlphaChannel ? 0 : 0xFF000000u;
-    for (int x = 0; x < PictureWidth; ++x, src += 4)
+    for (int x = 0; x < n; ++x, src += 4)
       Out[x] =
           (std::uint32_t(src[3]) << 24 | std::uint32_t(src[2]) << 16 | std::uint32_t(src[1]) << 8 | src[0]) |
           alphaMask;
-  } else {
-    for (int x = 0; x < PictureWidth; ++x, src += 3)
-      Out[x] = 0xFF000000u | std::uint32_t(src[2]) << 16 | std::uint32_t(src[1]) << 8 | src[0];
+    return;
   }
-  std::fill(Out + PictureWidth, Out + Width, pad);
-  return PictureWidth;
+  // Four pixels from three little-endian words: b0 g0 r0 b1 | g1 r1 b2 g2 | r2 b3 g3 r3.
+  int x = 0;
+  for (; x + 4 <= n; x += 4, src += 12) {
+    std::uint32_t w[3];
+    std::memcpy(w, src, sizeof w);
+    Out[x] = 0xFF000000u | (w[0] & 0xFFFFFFu);
+    Out[x + 1] = 0xFF000000u | (w[0] >> 24) | ((w[1] & 0xFFFFu) << 8);
+    Out[x + 2] = 0xFF000000u | (w[1] >> 16) | ((w[2] & 0xFFu) << 16);
+    Out[x + 3] = 0xFF000000u | (w[2] >> 8);
+  }
+  for (; x < n; ++x, src += 3)
+    Out[x] = 0xFF000000u | std::uint32_t(src[2]) << 16 | std::uint32_t(src[1]) << 8 | src[0];
 }
 
 // ---- TDirect3DTexture2 ----
@@ -293,7 +320,14 @@ TDirect3DTexture2::TDirect3DTexture2(TCustomDXDraw* DXDraw, TDXTextureImage& Ima
   auto* base = static_cast<std::uint8_t*>(lock.lpSurface);
   for (int y = 0; y < height_; ++y) {
     const int sy = static_cast<int>(static_cast<long long>(y) * Image.Height / height_);
-    if (sy != argbRow) {
+    std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * lock.lPitch;
+    // The picture's words are this format's texels: read straight into the texture.
+    const bool direct = copyRows && sy < Image.PictureHeight;
+    if (direct) {
+      Image.ReadPictureRow(sy, reinterpret_cast<std::uint32_t*>(row));
+      texels = Image.PictureWidth;
+      argbRow = -1;
+    } else if (sy != argbRow) {
       const int shown = Image.ReadRow(sy, argb.data());
       argbRow = sy;
       // The texels that show the picture come first; the rest of the row is padding.
@@ -306,8 +340,9 @@ TDirect3DTexture2::TDirect3DTexture2(TCustomDXDraw* DXDraw, TDXTextureImage& Ima
               texel(argb[static_cast<std::size_t>(column[static_cast<std::size_t>(x)])]);
       }
     }
-    std::uint8_t* row = base + static_cast<std::ptrdiff_t>(y) * lock.lPitch;
-    if (bytes == 4) {
+    if (direct) {
+      // already in place
+    } else if (bytes == 4) {
       std::memcpy(row, packed.data(), static_cast<std::size_t>(texels) * 4);
     } else {
       for (int x = 0; x < texels; ++x)
@@ -318,9 +353,9 @@ TDirect3DTexture2::TDirect3DTexture2(TCustomDXDraw* DXDraw, TDXTextureImage& Ima
     // takes memory only for what is written, so padding that packs to zero costs nothing.
     if (bytes == 4) {
       auto* d = reinterpret_cast<std::uint32_t*>(row);
-      bool padded = true;
-      for (int x = texels; x < width_; ++x) padded &= d[x] == padding;
-      if (!padded) std::fill(d + texels, d + width_, padding);
+      std::uint32_t differ = 0;  // an or of differences: vectorised, where a chain of ands is not
+      for (int x = texels; x < width_; ++x) differ |= d[x] ^ padding;
+      if (differ) std::fill(d + texels, d + width_, padding);
       continue;
     }
     for (int x = texels; x < width_; ++x) {

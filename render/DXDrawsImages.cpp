@@ -87,10 +87,19 @@ TRect TPictureCollectionItem::PatternRect(int Index) const {
 
 TDirectDrawSurface* TPictureCollectionItem::PatternSurface(int Index) const {
   if (Index < 0 || Index >= Patterns_.Count()) return nullptr;
-  return static_cast<TPictureCollectionItemPattern*>(Patterns_.GetItem(Index))->Surface;
+  TDirectDrawSurface* s = static_cast<TPictureCollectionItemPattern*>(Patterns_.GetItem(Index))->Surface;
+  FillSurface(s);
+  return s;
+}
+
+TDirectDrawSurface* TPictureCollectionItem::Surfaces(int Index) const {
+  TDirectDrawSurface* s = SurfaceList_.at(static_cast<std::size_t>(Index));
+  FillSurface(s);
+  return s;
 }
 
 void TPictureCollectionItem::ReleaseSurfaces() {
+  Unfilled_.clear();
   Patterns_.Clear();
   std::vector<TDirectDrawSurface*> list;
   list.swap(SurfaceList_);
@@ -193,18 +202,27 @@ TDirectDrawSurface* TPictureCollectionItem::MakeSurface(const TRect& R) {
     made = s->CreateSurface(desc);
   }
   if (!made) throw EDirectDrawSurfaceError(Format(SCannotMade, SSurface));
+  // The key does not depend on the pixels, so the picture can come later.
+  Unfilled_.emplace_back(s, R);
+  KeySurface(s);
+  return s;
+}
 
-  TGraphic* g = Picture_->Graphic();
-  TDirectDrawSurfaceCanvas& cv = s->Canvas();
+void TPictureCollectionItem::FillSurface(TDirectDrawSurface* S) const {
+  auto it = std::find_if(Unfilled_.begin(), Unfilled_.end(), [S](const auto& u) { return u.first == S; });
+  if (it == Unfilled_.end()) return;
+  const TRect R = it->second;
+  TDirectDrawSurfaceCanvas& cv = S->Canvas();
+  // A surface that gives no drawing context now (lost) is filled when next asked for.
   if (cv.Handle()) {
+    Unfilled_.erase(it);
+    TGraphic* g = Picture_->Graphic();
     if (auto* dib = dynamic_cast<TDIB*>(g))
       dib->StretchToDC(cv.Handle(), Rect(0, 0, R.Width(), R.Height()), R);
     else
       cv.Draw(-R.Left, -R.Top, g);
   }
   cv.Release();
-  KeySurface(s);
-  return s;
 }
 
 void TPictureCollectionItem::KeySurface(TDirectDrawSurface* S) {

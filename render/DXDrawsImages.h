@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/Components.h"
@@ -72,9 +73,9 @@ void D2DTextureSize(const plat::D3DDEVICEDESC7& Caps, int ImageWidth, int ImageH
 
 // An item's picture as its texture sees it: padded with black to Width x Height (alpha 0 around a picture
 // with an alpha channel, opaque otherwise) and read row by row as 0xAARRGGBB words. The picture's own rows
-// are read in place where it keeps 24- or 32-bit pixels (a TDIB, a decoded JPEG, a 24-bit bitmap); any
-// other picture is first drawn into a 24-bit copy of its size, kept as long as this object. The padded
-// image itself is never stored.
+// are read in place where it keeps 24- or 32-bit pixels (a TDIB, a decoded JPEG, a 24-bit bitmap, an opaque
+// true-colour PNG); any other picture is first drawn into a 24-bit copy of its size, kept as long as this
+// object. The padded image itself is never stored.
 class TDXTextureImage {
  public:
   // Width and Height must be at least the picture's size. Raises EDirect3DTextureError "%s cannot be
@@ -87,6 +88,8 @@ class TDXTextureImage {
   // Row y (0 = top) as Width words into Out; returns how many leading words show the picture (0 below it),
   // the rest being Padding().
   int ReadRow(int y, std::uint32_t* Out);
+  // Row y of the picture (0 <= y < PictureHeight) as its PictureWidth words, without padding.
+  void ReadPictureRow(int y, std::uint32_t* Out);
   std::uint32_t Padding() const { return HasAlphaChannel ? 0 : 0xFF000000u; }
 
   int Width = 0;
@@ -103,6 +106,9 @@ class TDXTextureImage {
   const std::uint8_t* PictureRow(int y);
   TDIB* dib_ = nullptr;        // rows read in place (or from copy_)
   TBitmap* bitmap_ = nullptr;  // rows read in place
+  // A PNG's 24-bit store, bottom-up, read in place (its rows are what drawing it onto a 24-bit DIB gives).
+  const std::uint8_t* store_ = nullptr;
+  std::size_t storePitch_ = 0;
   std::unique_ptr<TDIB> copy_;
   int bytesPerPixel_ = 3;
 };
@@ -271,12 +277,13 @@ class TPictureCollectionItem : public THashCollectionItem {
   std::int32_t Height() const;
   // The number of patterns once surfaces exist, else computed from the picture.
   std::int32_t PatternCount() const;
-  // Pattern rectangle and surface; Index must be below the number of made patterns.
+  // Pattern rectangle and surface; Index must be below the number of made patterns. A surface handed out
+  // holds its part of the picture.
   TRect PatternRect(int Index) const;
   TDirectDrawSurface* PatternSurface(int Index) const;
   int PatternsMade() const { return Patterns_.Count(); }
   int SurfaceCount() const { return static_cast<int>(SurfaceList_.size()); }
-  TDirectDrawSurface* Surfaces(int Index) const { return SurfaceList_.at(static_cast<std::size_t>(Index)); }
+  TDirectDrawSurface* Surfaces(int Index) const;
 
   void Initialize();
   void Finalize();
@@ -292,6 +299,8 @@ class TPictureCollectionItem : public THashCollectionItem {
   void ReleaseSurfaces();
   void BuildPatterns();
   TDirectDrawSurface* MakeSurface(const TRect& Rect);
+  // Copies the picture into a surface made but not filled yet.
+  void FillSurface(TDirectDrawSurface* Surface) const;
   void KeySurface(TDirectDrawSurface* Surface);
   bool DrawWithRenderer(TDirectDrawSurface* Dest, const TRect& DestRect, std::int32_t PatternIndex,
                         bool& Chosen);
@@ -304,6 +313,10 @@ class TPictureCollectionItem : public THashCollectionItem {
   std::int32_t SkipHeight_ = 0;
   std::int32_t SkipWidth_ = 0;
   std::vector<TDirectDrawSurface*> SurfaceList_;  // owned
+  // Surfaces not holding their part of the picture yet, with that part. The renderer draws from the picture
+  // itself, so a surface gets its pixels only when something asks for the surface: a program that only
+  // renders never pays for copying the picture (for a wallpaper, most of the wait for the first frame).
+  mutable std::vector<std::pair<TDirectDrawSurface*, TRect>> Unfilled_;
   bool SystemMemory_ = false;
   bool Transparent_ = true;
   TColor TransparentColor_ = 0;

@@ -131,6 +131,38 @@ TEST_F(ImageListSurfacesTest, VideoMemoryGridSplitsWidePicturesIntoBlocks) {
   EXPECT_EQ(it->PatternRect(205), Rect(0, 0, 10, 10));
 }
 
+// Surfaces get their pixels when first asked for, not when made: rendering first must not change what
+// they hold then.
+TEST_F(ImageListSurfacesTest, EveryBlockSurfaceHoldsItsPartOfThePictureAfterRendering) {
+  auto colour = [](int x, int y) { return static_cast<std::uint32_t>(x * 0x0701 + y * 0x110000); };
+  TPictureCollectionItem* it = AddItem(MakePicture24(3000, 6, colour).get());
+  it->SetSystemMemory(false);
+  it->SetPatternWidth(10);
+  dxdraw->Initialize();
+  it->Draw(dxdraw->Surface(), 0, 0, 0);
+  ASSERT_EQ(it->SurfaceCount(), 2);
+  int wrong = 0;
+  for (int block = 0; block < 2 && wrong < 5; ++block) {
+    TDirectDrawSurface* s = it->Surfaces(block);
+    for (int y = 0; y < 6 && wrong < 5; ++y)
+      for (int x = 0; x < s->Width() && wrong < 5; ++x)
+        if (RawPixel(s, x, y) != (colour(block * 2050 + x, y) & 0xFFFFFFu)) {
+          ADD_FAILURE() << "block " << block << " pixel " << x << "," << y;
+          ++wrong;
+        }
+  }
+}
+
+TEST_F(ImageListSurfacesTest, SurfaceLostBeforeFirstUseHoldsThePictureOnceRestored) {
+  TPictureCollectionItem* it =
+      AddItem(MakePicture24(5, 4, [](int x, int y) { return 0x010203u * (x + y); }).get());
+  dxdraw->Initialize();
+  ddraw().LoseAllSurfaces();
+  dxdraw->Flip();
+  ASSERT_EQ(it->SurfaceCount(), 1);
+  EXPECT_EQ(RawPixel(it->PatternSurface(0), 4, 3), 0x010203u * 7);
+}
+
 // ---- Memory placement and failures ----
 
 TEST_F(ImageListSurfacesTest, SurfaceLandsInSystemMemoryWhenVideoMemoryIsFull) {
