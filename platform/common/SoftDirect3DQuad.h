@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/common/SoftDirect3DRaster.h"
+#include "platform/common/ZeroedBuffer.h"
 
 namespace plat::soft::dd {
 
@@ -81,13 +82,13 @@ struct QuadLayout {
 // The last large opaque quad's pixels: drawn again from the same, unchanged texture with the same layout
 // and output masks, it comes out the same, so it is copied instead (the wallpaper, every frame).
 struct QuadResult {
-  bool valid = false;
+  bool valid = false;  // pixels hold what the quad described below gives
   const SurfaceImpl* texture = nullptr;
   std::uint64_t version = 0;
   QuadKey key;
   DWORD set = 0, keep = 0;
-  int bpp = 0;                       // of the target the pixels were drawn on
-  std::vector<std::uint8_t> pixels;  // the quad's rows one after another
+  int bpp = 0;          // of the target the pixels were drawn on
+  ZeroedBuffer pixels;  // the quad's rows one after another
 };
 constexpr std::size_t kCachedQuadPixels = 4096;  // smaller quads are cheaper to draw than to keep
 
@@ -121,6 +122,11 @@ struct Narrow16 {
   std::uint16_t rMask = 0, gMask = 0, bMask = 0;
   std::uint16_t channels = 0;  // the bits the channels cover; the general path writes the others as 0
   Format format;               // the target format the tables are for
+  // The vector kernels' arithmetic for r, g, b at place[c]: a field widened is (field * 255 + max / 2) *
+  // mul >> (16 + extra), exact for every field value (checked when made; vectors false where it is not).
+  std::uint16_t max[3] = {}, mul[3] = {};
+  int extra[3] = {}, place[3] = {};
+  bool vectors = false;
   void Make(const Format& f);
   std::uint16_t Pack(DWORD argb) const {
     return std::uint16_t(r[(argb >> 16) & 0xFF] | g[(argb >> 8) & 0xFF] | b[argb & 0xFF]);
@@ -154,7 +160,9 @@ class QuadCache {
   bool CopyResult(const SurfaceImpl& texture, const QuadLayout& layout, DWORD set, DWORD keep,
                   SurfaceImpl& target, int xs, int ys, std::size_t cols, std::size_t rows) const;
   // cols and rows count pixels of the target's size (bytes per pixel from its format).
-  // Keeps the pixels just drawn at (xs, ys) of the target (nothing when the memory is not there).
+  // Keeps the pixels just drawn at (xs, ys) of the target when the same quad was drawn just before without
+  // being kept (nothing when the memory is not there); else only notes the quad. A quad is kept on its
+  // second drawing, so the first frame does not pay for a copy that may never be used.
   void KeepResult(const SurfaceImpl& texture, const QuadLayout& layout, DWORD set, DWORD keep,
                   const SurfaceImpl& target, int xs, int ys, std::size_t cols, std::size_t rows);
 
@@ -200,9 +208,12 @@ void BlendSpan(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, int wi
 template <bool kTargetAlpha>
 void BlendRect(const std::uint8_t* src, const std::size_t* rowStarts, std::uint8_t* dst, std::size_t pitch,
                std::size_t n, std::size_t rows, int wide);
-// Source colours stored onto, or blended by their alpha over, 16-bit pixels.
-void StoreSpan16(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, const Narrow16& t);
-void BlendSpan16(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, const Narrow16& t);
+// Source colours stored onto, or blended by their alpha over, 16-bit pixels. vectors false: the plain
+// loops only (they finish what the vector blocks leave).
+void StoreSpan16(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, const Narrow16& t,
+                 bool vectors = true);
+void BlendSpan16(const std::uint8_t* src, std::uint8_t* dst, std::size_t n, const Narrow16& t,
+                 bool vectors = true);
 // Asks for the target lines a small quad will blend into before the first is needed.
 void PrefetchRows(const std::uint8_t* first, std::size_t pitch, int count, std::size_t bytes);
 

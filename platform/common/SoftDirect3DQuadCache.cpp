@@ -229,23 +229,27 @@ bool QuadCache::CopyResult(const SurfaceImpl& texture, const QuadLayout& layout,
 
 void QuadCache::KeepResult(const SurfaceImpl& texture, const QuadLayout& layout, DWORD set, DWORD keep,
                            const SurfaceImpl& target, int xs, int ys, std::size_t cols, std::size_t rows) {
+  const bool again = !result_.valid && result_.texture == &texture && result_.version == texture.version &&
+                     result_.bpp == target.format.bpp && result_.set == set && result_.keep == keep &&
+                     std::memcmp(&result_.key, &layout.key, sizeof(QuadKey)) == 0;
   result_.valid = false;
-  const std::size_t bytes = std::size_t(target.format.bpp / 8), row = cols * bytes;
-  try {
-    result_.pixels.resize(row * rows);
-  } catch (const std::bad_alloc&) {
-    result_.pixels = std::vector<std::uint8_t>();
-    return;  // drawn; only not kept
-  }
-  for (std::size_t j = 0; j < rows; ++j)
-    std::memcpy(result_.pixels.data() + j * row, target.Row(ys + int(j)) + std::size_t(xs) * bytes, row);
-  result_.valid = true;
   result_.texture = &texture;
   result_.version = texture.version;
   result_.key = layout.key;
   result_.set = set;
   result_.keep = keep;
   result_.bpp = target.format.bpp;
+  if (!again) return;
+  const std::size_t bytes = std::size_t(target.format.bpp / 8), row = cols * bytes;
+  try {
+    if (result_.pixels.size() != row * rows) result_.pixels.Allocate(row * rows);
+  } catch (const std::bad_alloc&) {
+    result_.pixels = ZeroedBuffer();
+    return;  // drawn; only not kept
+  }
+  for (std::size_t j = 0; j < rows; ++j)
+    std::memcpy(result_.pixels.data() + j * row, target.Row(ys + int(j)) + std::size_t(xs) * bytes, row);
+  result_.valid = true;
 }
 
 }  // namespace plat::soft::dd

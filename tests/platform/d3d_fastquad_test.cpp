@@ -218,13 +218,30 @@ TEST_F(D3DFastQuad, OpaquePicturesOn16BitTargetsMatchGeneralPath) {
     std::vector<std::uint32_t> texels(std::size_t(tw * th));
     for (std::uint32_t& t : texels) t = std::uint32_t(rng_());
     dev_->SetTexture(0, MakeTexture(tw, th, texels, false));
-    // Drawn twice: the second time the result cache gives the pixels.
-    for (int round = 0; round < 2; ++round)
+    // Drawn three times: the second time the result cache keeps the pixels, the third it gives them.
+    for (int round = 0; round < 3; ++round)
       ExpectSamePixels(targets, Quad(0, 0, float(W), float(H), 0x00FFFFFFu, 0, 0, 77.0f / tw, 61.0f / th),
                        "background " + std::to_string(round));
     dev_->SetTexture(0, nullptr);
     if (HasFatalFailure()) return;
   }
+}
+
+// Every alpha over random 16-bit pixels, in spans long enough for the vector blocks and their tails.
+TEST_F(D3DFastQuad, EveryAlphaOver16BitPixelsMatchesGeneralPath) {
+  SpriteState();
+  const int tw = 64, th = 64;
+  std::vector<std::uint32_t> texels(std::size_t(tw * th));
+  for (std::size_t i = 0; i < texels.size(); ++i)
+    texels[i] = std::uint32_t(i & 255) << 24 | (std::uint32_t(rng_()) & 0xFFFFFF);
+  dev_->SetTexture(0, MakeTexture(tw, th, texels, true));
+  for (auto& targets : narrow_)
+    for (int w : {64, 61}) {
+      ExpectSamePixels(targets, Quad(0, 0, float(w), float(th), 0xFFFFFFFFu, 0, 0, float(w) / tw, 1),
+                       "width " + std::to_string(w));
+      if (HasFatalFailure()) return;
+    }
+  dev_->SetTexture(0, nullptr);
 }
 
 // ---- Stretched pictures ----
@@ -391,6 +408,7 @@ TEST_F(D3DFastQuadRepeat, TexelWrittenThroughLockShowsInNextDraw) {
   IDirectDrawSurface7* tex = MakeTexture(TW, TH, RandomTexels(), false);
   dev_->SetTexture(0, tex);
   ExpectBackgroundMatches("before");
+  ExpectBackgroundMatches("before, kept");
   Set(tex, 40, 30, 0x00123456u);
   ExpectBackgroundMatches("after one texel changed");
   dev_->SetTexture(0, nullptr);
@@ -401,6 +419,7 @@ TEST_F(D3DFastQuadRepeat, TextureFilledByBlitShowsInNextDraw) {
   IDirectDrawSurface7* tex = MakeTexture(TW, TH, RandomTexels(), false);
   dev_->SetTexture(0, tex);
   ExpectBackgroundMatches("before");
+  ExpectBackgroundMatches("before, kept");
   const RECT r{10, 10, 50, 40};
   FillRaw(tex, 0x00ABCDEFu, &r);
   ExpectBackgroundMatches("after the fill");
@@ -430,17 +449,19 @@ TEST_F(D3DFastQuadRepeat, SameQuadWithOtherTextureOrPlaceMatchesGeneralPath) {
   IDirectDrawSurface7* b = MakeTexture(TW, TH, RandomTexels(), false);
   dev_->SetTexture(0, a);
   ExpectBackgroundMatches("first texture");
+  ExpectBackgroundMatches("first texture, kept");
   dev_->SetTexture(0, b);
   ExpectBackgroundMatches("second texture");
+  ExpectBackgroundMatches("second texture, kept");
   // Moved by whole pixels, the quad has the same layout; the copy must land at the new place.
   ExpectSamePixels(plain_, Quad(3, 2, float(W + 3), float(H + 2), 0x00FFFFFFu, 0, 0, 77.0f / TW, 61.0f / TH),
                    "moved");
   dev_->SetTexture(0, nullptr);
 }
 
-// Frames as the program draws them: the wallpaper (after the first frame copied from the device's last
-// result), then sprites, again and again, onto the same target. Between frames the target may be changed by
-// other means; the next wallpaper must cover that too.
+// Frames as the program draws them: the wallpaper (from the third frame on copied from the device's last
+// result, kept on the second), then sprites, again and again, onto the same target. Between frames the target
+// may be changed by other means; the next wallpaper must cover that too.
 class D3DFastQuadFrames : public D3DFastQuadRepeat {
  protected:
   enum class Between { kNothing, kLockedWrite, kColourFill, kGeneralDraw, kOtherTarget };
