@@ -8,6 +8,8 @@ pkgs=(build-essential cmake ninja-build pkg-config ccache zlib1g-dev libjpeg62-t
       procps
       # The Linux desktop backend: Xlib with shared memory, Present and RandR; GTK 3 for menus and dialogs.
       libx11-dev libxext-dev libxpresent-dev libxrandr-dev libgtk-3-dev
+      # The window-system contract suite types into X11 popup menus through XTest.
+      libxtst-dev
       # Its end-to-end check and CPU benchmark: a virtual display, a window manager, two desktop programs,
       # a terminal to stack over the snow, input and window tools, and the yardstick the CPU figures are
       # measured against.

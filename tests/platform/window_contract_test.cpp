@@ -15,10 +15,15 @@
 #include "platform/System.h"
 #include "platform/Windows.h"
 #include "support/WindowBackends.h"
+#include "support/Xvfb.h"
 
 using namespace plat;
 
 namespace {
+
+#ifdef DS_HAVE_X11
+::testing::Environment* const g_xvfb = ::testing::AddGlobalTestEnvironment(new support::Xvfb);
+#endif
 
 const char kClass[] = "ContractWindow";
 constexpr UINT kFirst = WM_APP + 0x100;  // the test's own messages start here
@@ -219,6 +224,10 @@ using Backends = ::testing::Types<contract::SoftBackend
                                   ,
                                   contract::Win32Backend
 #endif
+#ifdef DS_HAVE_X11
+                                  ,
+                                  contract::X11Backend
+#endif
                                   >;
 TYPED_TEST_SUITE(WindowContract, Backends, BackendNames);
 
@@ -345,6 +354,7 @@ TYPED_TEST(WindowContract, NewChildGoesBelowItsSiblingsAndNewTopLevelWindowOnTop
   EXPECT_EQ(b, this->ws().GetWindow(a, GW_HWNDNEXT));
   EXPECT_EQ(nullptr, this->ws().GetWindow(b, GW_HWNDNEXT));
   EXPECT_EQ(nullptr, this->ws().GetWindow(a, GW_CHILD));
+  EXPECT_EQ((std::vector<HWND>{a, b}), this->backend_->Stacking(p)) << "as drawn on the screen";
   HWND later = this->Top("later");
   EXPECT_EQ(p, this->ws().GetWindow(later, GW_HWNDNEXT));
 }
@@ -357,10 +367,13 @@ TYPED_TEST(WindowContract, SetWindowPosReordersSiblings) {
   ASSERT_TRUE(this->ws().SetWindowPos(b, HWND_TOP(), 0, 0, 0, 0, keep));
   EXPECT_EQ(b, this->ws().GetWindow(p, GW_CHILD));
   EXPECT_EQ(a, this->ws().GetWindow(b, GW_HWNDNEXT));
+  EXPECT_EQ((std::vector<HWND>{b, a}), this->backend_->Stacking(p)) << "as drawn on the screen";
   ASSERT_TRUE(this->ws().SetWindowPos(b, HWND_BOTTOM(), 0, 0, 0, 0, keep));
   EXPECT_EQ(a, this->ws().GetWindow(p, GW_CHILD));
+  EXPECT_EQ((std::vector<HWND>{a, b}), this->backend_->Stacking(p)) << "as drawn on the screen";
   ASSERT_TRUE(this->ws().SetWindowPos(a, b, 0, 0, 0, 0, keep));  // a below b
   EXPECT_EQ(b, this->ws().GetWindow(p, GW_CHILD));
+  EXPECT_EQ((std::vector<HWND>{b, a}), this->backend_->Stacking(p)) << "as drawn on the screen";
 }
 
 TYPED_TEST(WindowContract, SetParentMovesTheWindowToTheTopOfItsNewParentKeepingItsPosition) {
@@ -372,6 +385,7 @@ TYPED_TEST(WindowContract, SetParentMovesTheWindowToTheTopOfItsNewParentKeepingI
   EXPECT_EQ(newParent, this->ws().GetParent(c));
   EXPECT_EQ(c, this->ws().GetWindow(newParent, GW_CHILD));
   EXPECT_EQ(other, this->ws().GetWindow(c, GW_HWNDNEXT));
+  EXPECT_EQ((std::vector<HWND>{c, other}), this->backend_->Stacking(newParent)) << "as drawn on the screen";
   EXPECT_EQ(nullptr, this->ws().GetWindow(oldParent, GW_CHILD));
   EXPECT_FALSE(this->ws().IsChild(oldParent, c));
   POINT pt{0, 0};

@@ -10,8 +10,6 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,55 +23,13 @@
 #include "platform/x11/X11Platform.h"
 #include "platform/x11/X11Presenter.h"
 #include "platform/x11/X11Windows.h"
+#include "support/Xvfb.h"
 
 namespace {
 
 using namespace plat;
 
-// One virtual display for the whole program.
-class Xvfb : public ::testing::Environment {
- public:
-  static bool Running() { return pid_ > 0; }
-  void SetUp() override {
-    // A display number no other server holds; test programs run side by side, so a taken one is skipped.
-    for (int n = 300 + static_cast<int>(getpid() % 200), tries = 0; tries < 20; ++n, ++tries) {
-      const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-      if (access(lock.c_str(), F_OK) == 0) continue;
-      const std::string display = ":" + std::to_string(n);
-      const pid_t pid = fork();
-      if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test program that crashes takes its server with it
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "640x480x24", "-nolisten", "tcp", "-noreset",
-               static_cast<char*>(nullptr));
-        _exit(127);
-      }
-      if (pid < 0) return;
-      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-      for (int wait = 0; wait < 100; ++wait) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) break;  // it could not start (or the number was taken)
-        if (access(socket.c_str(), F_OK) == 0) {
-          pid_ = pid;
-          setenv("DISPLAY", display.c_str(), 1);
-          return;
-        }
-        usleep(50000);
-      }
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  void TearDown() override {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  static pid_t pid_;
-};
-pid_t Xvfb::pid_ = -1;
-::testing::Environment* const g_xvfb = ::testing::AddGlobalTestEnvironment(new Xvfb);
+::testing::Environment* const g_xvfb = ::testing::AddGlobalTestEnvironment(new support::Xvfb);
 
 LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
   return Windows().DefWindowProc(h, m, w, l);
@@ -82,7 +38,7 @@ LRESULT Proc(HWND h, UINT m, WPARAM w, LPARAM l) {
 class X11Windows : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!Xvfb::Running()) GTEST_SKIP() << "Xvfb is not installed";
+    if (!support::Xvfb::Running()) GTEST_SKIP() << "Xvfb is not installed";
     other_ = XOpenDisplay(nullptr);
     ASSERT_TRUE(other_);
   }

@@ -6,13 +6,41 @@
 #include "platform/Platform.h"
 #include "platform/soft/SoftPlatform.h"
 #include "platform/soft/SoftWindows.h"
+#include "support/Xvfb.h"  // GoogleTest before Xlib, whose macros (None, Bool ...) break it
 
 #ifdef _WIN32
 #include "platform/win32/Win32Api.h"
 #include "platform/win32/Win32Platform.h"
 #endif
 
+#ifdef DS_HAVE_X11
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <glib.h>
+
+#include <map>
+#include <stdexcept>
+
+#include "platform/x11/X11Connection.h"
+#include "platform/x11/X11Platform.h"
+#include "platform/x11/X11Windows.h"
+#endif
+
 namespace contract {
+
+namespace {
+
+// The children in the window manager's own order, top first.
+std::vector<plat::HWND> ChildrenInOrder(plat::WindowSystem& ws, plat::HWND parent) {
+  std::vector<plat::HWND> out;
+  for (plat::HWND c = ws.GetWindow(parent, plat::GW_CHILD); c; c = ws.GetWindow(c, plat::GW_HWNDNEXT))
+    out.push_back(c);
+  return out;
+}
+
+}  // namespace
 
 bool BackendRequired(const char* name) {
   const char* list = std::getenv("DS_REQUIRE_BACKEND");
@@ -35,6 +63,10 @@ plat::WindowSystem& SoftBackend::ws() {
 
 plat::HWND SoftBackend::DesktopIconView() {
   return platform_->windows().CreateDesktopShell().listView;
+}
+
+std::vector<plat::HWND> SoftBackend::Stacking(plat::HWND parent) {
+  return ChildrenInOrder(ws(), parent);
 }
 
 plat::BOOL SoftBackend::TrackPopupMenu(plat::HMENU menu, plat::UINT flags, int x, int y, plat::HWND owner,
@@ -111,6 +143,10 @@ plat::HWND Win32Backend::DesktopIconView() {
   return view;
 }
 
+std::vector<plat::HWND> Win32Backend::Stacking(plat::HWND parent) {
+  return ChildrenInOrder(ws(), parent);
+}
+
 plat::BOOL Win32Backend::TrackPopupMenu(plat::HMENU menu, plat::UINT flags, int x, int y, plat::HWND owner,
                                         plat::UINT choose) {
   // The first Down selects the first item; separators are passed over.
@@ -133,5 +169,130 @@ plat::BOOL Win32Backend::TrackPopupMenu(plat::HMENU menu, plat::UINT flags, int 
 }
 
 #endif  // _WIN32
+
+// ---- x11 ----
+
+#ifdef DS_HAVE_X11
+
+namespace {
+
+// The keys the user presses in the open menu, typed on the display by the menu loop's timeout.
+struct Typing {
+  ::Display* display;
+  std::vector<KeySym> keys;
+  guint source = 0;
+};
+
+gboolean TypeKeys(gpointer data) {
+  auto* t = static_cast<Typing*>(data);
+  t->source = 0;
+  for (KeySym k : t->keys) {
+    const KeyCode code = XKeysymToKeycode(t->display, k);
+    XTestFakeKeyEvent(t->display, code, True, 0);
+    XTestFakeKeyEvent(t->display, code, False, 0);
+  }
+  XFlush(t->display);
+  return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+// GTK's menus load fonts through fontconfig, whose caches live as long as the process and are never freed:
+// the leak checker of the sanitizer builds is told they are not the program's.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
+
+std::string X11Backend::Unavailable() {
+  if (!support::Xvfb::Running()) return "Xvfb is not installed";
+  return {};
+}
+
+X11Backend::X11Backend() {
+  desktop_ = XOpenDisplay(nullptr);
+  if (!desktop_) throw std::runtime_error("cannot open the display Xvfb serves");
+  // What a desktop program and the window manager put on the display: a screen-sized window of desktop
+  // type, and the window manager's list of the windows it manages.
+  const ::Window root = DefaultRootWindow(desktop_);
+  desktopWindow_ = XCreateSimpleWindow(desktop_, root, 0, 0, static_cast<unsigned>(DisplayWidth(desktop_, 0)),
+                                       static_cast<unsigned>(DisplayHeight(desktop_, 0)), 0, 0, 0);
+  const Atom type = XInternAtom(desktop_, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
+  XChangeProperty(desktop_, desktopWindow_, XInternAtom(desktop_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&type), 1);
+  XMapWindow(desktop_, desktopWindow_);
+  XChangeProperty(desktop_, root, XInternAtom(desktop_, "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&desktopWindow_), 1);
+  XSync(desktop_, False);
+  std::string why;
+  platform_ = plat::x11::X11Platform::Open(plat::DesktopOptions{}, &why);
+  if (!platform_) {
+    XCloseDisplay(desktop_);
+    throw std::runtime_error("the X11 backend cannot open the display: " + why);
+  }
+}
+
+X11Backend::~X11Backend() {
+  platform_.reset();
+  XDeleteProperty(desktop_, DefaultRootWindow(desktop_), XInternAtom(desktop_, "_NET_CLIENT_LIST", False));
+  XDestroyWindow(desktop_, desktopWindow_);
+  XCloseDisplay(desktop_);
+}
+
+plat::WindowSystem& X11Backend::ws() {
+  return platform_->windows();
+}
+
+void X11Backend::Settle() {
+  // The server has done all that was asked and its answers are in the queue.
+  XSync(platform_->connection().display(), False);
+  plat::MSG m;
+  ws().PeekMessage(&m, nullptr, 0, 0, plat::PM_NOREMOVE);
+}
+
+plat::HWND X11Backend::DesktopIconView() {
+  plat::HWND progman = ws().FindWindow("Progman", nullptr);
+  plat::HWND defView = progman ? ws().GetWindow(progman, plat::GW_CHILD) : nullptr;
+  return defView ? ws().GetWindow(defView, plat::GW_CHILD) : nullptr;
+}
+
+std::vector<plat::HWND> X11Backend::Stacking(plat::HWND parent) {
+  // The X server's order of the parent's subwindows (bottom first), named by the program's windows.
+  std::map<::Window, plat::HWND> byXid;
+  for (plat::HWND c : ChildrenInOrder(ws(), parent)) byXid[platform_->windows().NativeOf(c)] = c;
+  ::Display* dpy = platform_->connection().display();
+  XSync(dpy, False);
+  ::Window root = 0, xparent = 0, *kids = nullptr;
+  unsigned n = 0;
+  std::vector<plat::HWND> out;
+  if (!XQueryTree(dpy, platform_->windows().NativeOf(parent), &root, &xparent, &kids, &n)) return out;
+  for (unsigned i = n; i-- > 0;) {
+    auto it = byXid.find(kids[i]);
+    if (it != byXid.end()) out.push_back(it->second);
+  }
+  if (kids) XFree(kids);
+  return out;
+}
+
+plat::BOOL X11Backend::TrackPopupMenu(plat::HMENU menu, plat::UINT flags, int x, int y, plat::HWND owner,
+                                      plat::UINT choose) {
+  // As on Windows, the first Down selects the first item and separators are passed over; Escape cancels.
+  Typing typing{desktop_, {}};
+  const int n = ws().GetMenuItemCount(menu);
+  for (int i = 0; choose && i < n; ++i) {
+    if (ws().GetMenuState(menu, i, plat::MF_BYPOSITION) & plat::MF_SEPARATOR) continue;
+    typing.keys.push_back(XK_Down);
+    if (ws().GetMenuItemID(menu, i) == choose) {
+      typing.keys.push_back(XK_Return);
+      break;
+    }
+  }
+  if (typing.keys.empty() || typing.keys.back() != XK_Return) typing.keys = {XK_Escape};
+  typing.source = g_timeout_add(200, &TypeKeys, &typing);
+  const plat::BOOL r = ws().TrackPopupMenu(menu, flags, x, y, owner);
+  if (typing.source) g_source_remove(typing.source);
+  return r;
+}
+
+#endif  // DS_HAVE_X11
 
 }  // namespace contract

@@ -9,6 +9,9 @@
 //   void Settle();                     lets the system catch up with what it handles asynchronously
 //   plat::HWND DesktopIconView();      the desktop icon view, made for the test where the backend has no
 //                                      shell of its own; null when it cannot offer one (the test is skipped)
+//   std::vector<plat::HWND> Stacking(parent);
+//                                      the parent's children as the system stacks them on the screen, top
+//                                      first (where the system has a window tree of its own, its order)
 //   plat::BOOL TrackPopupMenu(menu, flags, x, y, owner, choose);
 //                                      tracks the menu and, acting as the user, picks the item whose command
 //                                      id is `choose` (an enabled item of the menu itself, not of a submenu,
@@ -27,6 +30,10 @@ class SoftPlatform;
 namespace plat::win32 {
 class Win32Platform;
 }
+namespace plat::x11 {
+class X11Platform;
+}
+struct _XDisplay;
 
 namespace contract {
 
@@ -41,6 +48,7 @@ class SoftBackend {
   plat::WindowSystem& ws();
   void Settle() {}
   plat::HWND DesktopIconView();
+  std::vector<plat::HWND> Stacking(plat::HWND parent);
   plat::BOOL TrackPopupMenu(plat::HMENU menu, plat::UINT flags, int x, int y, plat::HWND owner,
                             plat::UINT choose);
 
@@ -61,12 +69,39 @@ class Win32Backend {
   plat::WindowSystem& ws();
   void Settle() {}
   plat::HWND DesktopIconView();
+  std::vector<plat::HWND> Stacking(plat::HWND parent);
   plat::BOOL TrackPopupMenu(plat::HMENU menu, plat::UINT flags, int x, int y, plat::HWND owner,
                             plat::UINT choose);
 
  private:
   std::unique_ptr<plat::win32::Win32Platform> platform_;
   std::vector<plat::HWND> shell_;
+};
+#endif
+
+#ifdef DS_HAVE_X11
+// The X11 window manager on the test program's own Xvfb (support/Xvfb.h, which the suite registers). A
+// stand-in desktop program's window, listed as a window manager lists it, is there before the backend opens,
+// so the shell's icon view exists as on a user's desktop. The user's part in a GTK popup menu is played as
+// key presses (XTest) from a timeout in the GLib main loop the menu runs.
+class X11Backend {
+ public:
+  static const char* Name() { return "x11"; }
+  static std::string Unavailable();
+  X11Backend();
+  ~X11Backend();
+
+  plat::WindowSystem& ws();
+  void Settle();
+  plat::HWND DesktopIconView();
+  std::vector<plat::HWND> Stacking(plat::HWND parent);
+  plat::BOOL TrackPopupMenu(plat::HMENU menu, plat::UINT flags, int x, int y, plat::HWND owner,
+                            plat::UINT choose);
+
+ private:
+  _XDisplay* desktop_ = nullptr;  // the stand-in desktop program's connection
+  unsigned long desktopWindow_ = 0;
+  std::unique_ptr<plat::x11::X11Platform> platform_;
 };
 #endif
 

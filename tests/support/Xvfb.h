@@ -1,0 +1,26 @@
+// A virtual X display of the test program's own (Xvfb, 640x480, 24 bits), for the tests of the X11 backend.
+// Registered as a GoogleTest environment, it starts before the first test, puts its name in DISPLAY, and
+// ends with the last test (or with the test program, should that crash). Where Xvfb is not installed,
+// Running() stays false and the tests say so.
+#pragma once
+
+#ifdef DS_HAVE_X11
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+namespace support {
+
+class Xvfb : public ::testing::Environment {
+ public:
+  static bool Running() { return pid_ > 0; }
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  static pid_t pid_;
+};
+
+}  // namespace support
+
+#endif  // DS_HAVE_X11
