@@ -34,9 +34,9 @@ namespace {
 
 // The children in the window manager's own order, top first.
 std::vector<plat::HWND> ChildrenInOrder(plat::WindowSystem& ws, plat::HWND parent) {
+  using namespace plat;  // the names are macros in the Windows build
   std::vector<plat::HWND> out;
-  for (plat::HWND c = ws.GetWindow(parent, plat::GW_CHILD); c; c = ws.GetWindow(c, plat::GW_HWNDNEXT))
-    out.push_back(c);
+  for (plat::HWND c = ws.GetWindow(parent, GW_CHILD); c; c = ws.GetWindow(c, GW_HWNDNEXT)) out.push_back(c);
   return out;
 }
 
