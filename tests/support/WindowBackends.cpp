@@ -185,6 +185,13 @@ struct Typing {
 
 gboolean TypeKeys(gpointer data) {
   auto* t = static_cast<Typing*>(data);
+  // An open menu holds the keyboard; until it does, keys would go elsewhere.
+  const ::Window root = DefaultRootWindow(t->display);
+  if (XGrabKeyboard(t->display, root, False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess) {
+    XUngrabKeyboard(t->display, CurrentTime);
+    XSync(t->display, False);
+    return G_SOURCE_CONTINUE;
+  }
   t->source = 0;
   for (KeySym k : t->keys) {
     const KeyCode code = XKeysymToKeycode(t->display, k);
@@ -287,7 +294,7 @@ plat::BOOL X11Backend::TrackPopupMenu(plat::HMENU menu, plat::UINT flags, int x,
     }
   }
   if (typing.keys.empty() || typing.keys.back() != XK_Return) typing.keys = {XK_Escape};
-  typing.source = g_timeout_add(200, &TypeKeys, &typing);
+  typing.source = g_timeout_add(100, &TypeKeys, &typing);
   const plat::BOOL r = ws().TrackPopupMenu(menu, flags, x, y, owner);
   if (typing.source) g_source_remove(typing.source);
   return r;
