@@ -162,16 +162,8 @@ TEST_F(X11Windows, ChildWindowsAreSubwindowsAndFollowSetParent) {
 }
 
 TEST_F(X11Windows, TheDesktopsWindowIsTheShellsIconViewAndItsEndLeavesTheProgramsWindowsRunning) {
-  // A stand-in for a desktop program: a window of desktop type, listed by the window manager.
   const ::Window root = DefaultRootWindow(other_);
-  const ::Window desk = XCreateSimpleWindow(other_, root, 0, 0, 640, 480, 0, 0, 0);
-  const Atom type = XInternAtom(other_, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
-  XChangeProperty(other_, desk, XInternAtom(other_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(&type), 1);
-  XMapWindow(other_, desk);
-  XChangeProperty(other_, root, XInternAtom(other_, "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(&desk), 1);
-  XSync(other_, False);
+  const ::Window desk = support::MakeStandInDesktop(other_);
   Open();
 
   HWND progman = ws().FindWindow("ProgMan", nullptr);
@@ -189,9 +181,7 @@ TEST_F(X11Windows, TheDesktopsWindowIsTheShellsIconViewAndItsEndLeavesTheProgram
   ASSERT_TRUE(form && surface);
   EXPECT_EQ(desk, ParentOf(Xid(form)));
 
-  XDestroyWindow(other_, desk);
-  XDeleteProperty(other_, root, XInternAtom(other_, "_NET_CLIENT_LIST", False));
-  XSync(other_, False);
+  support::EndStandInDesktop(other_, desk);
   ASSERT_TRUE(PumpUntil([&] { return Xid(form) != 0 && ws().DesktopWindow() == 0; }));
   EXPECT_TRUE(ws().IsWindow(form));
   EXPECT_FALSE(ws().IsWindow(view));

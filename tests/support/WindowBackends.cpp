@@ -218,18 +218,7 @@ std::string X11Backend::Unavailable() {
 X11Backend::X11Backend() {
   desktop_ = XOpenDisplay(nullptr);
   if (!desktop_) throw std::runtime_error("cannot open the display Xvfb serves");
-  // What a desktop program and the window manager put on the display: a screen-sized window of desktop
-  // type, and the window manager's list of the windows it manages.
-  const ::Window root = DefaultRootWindow(desktop_);
-  desktopWindow_ = XCreateSimpleWindow(desktop_, root, 0, 0, static_cast<unsigned>(DisplayWidth(desktop_, 0)),
-                                       static_cast<unsigned>(DisplayHeight(desktop_, 0)), 0, 0, 0);
-  const Atom type = XInternAtom(desktop_, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
-  XChangeProperty(desktop_, desktopWindow_, XInternAtom(desktop_, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(&type), 1);
-  XMapWindow(desktop_, desktopWindow_);
-  XChangeProperty(desktop_, root, XInternAtom(desktop_, "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
-                  PropModeReplace, reinterpret_cast<const unsigned char*>(&desktopWindow_), 1);
-  XSync(desktop_, False);
+  desktopWindow_ = support::MakeStandInDesktop(desktop_);
   std::string why;
   platform_ = plat::x11::X11Platform::Open(plat::DesktopOptions{}, &why);
   if (!platform_) {
@@ -240,8 +229,7 @@ X11Backend::X11Backend() {
 
 X11Backend::~X11Backend() {
   platform_.reset();
-  XDeleteProperty(desktop_, DefaultRootWindow(desktop_), XInternAtom(desktop_, "_NET_CLIENT_LIST", False));
-  XDestroyWindow(desktop_, desktopWindow_);
+  support::EndStandInDesktop(desktop_, desktopWindow_);
   XCloseDisplay(desktop_);
 }
 

@@ -2,6 +2,8 @@
 
 #ifdef DS_HAVE_X11
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -48,6 +50,27 @@ void Xvfb::TearDown() {
   kill(pid_, SIGTERM);
   waitpid(pid_, nullptr, 0);
   pid_ = -1;
+}
+
+unsigned long MakeStandInDesktop(::Display* display) {
+  const ::Window root = DefaultRootWindow(display);
+  const ::Window desk =
+      XCreateSimpleWindow(display, root, 0, 0, static_cast<unsigned>(DisplayWidth(display, 0)),
+                          static_cast<unsigned>(DisplayHeight(display, 0)), 0, 0, 0);
+  const Atom type = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DESKTOP", False);
+  XChangeProperty(display, desk, XInternAtom(display, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&type), 1);
+  XMapWindow(display, desk);
+  XChangeProperty(display, root, XInternAtom(display, "_NET_CLIENT_LIST", False), XA_WINDOW, 32,
+                  PropModeReplace, reinterpret_cast<const unsigned char*>(&desk), 1);
+  XSync(display, False);
+  return desk;
+}
+
+void EndStandInDesktop(::Display* display, unsigned long window) {
+  XDestroyWindow(display, window);
+  XDeleteProperty(display, DefaultRootWindow(display), XInternAtom(display, "_NET_CLIENT_LIST", False));
+  XSync(display, False);
 }
 
 }  // namespace support
