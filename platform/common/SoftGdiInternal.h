@@ -266,7 +266,7 @@ void StretchBits(SBitmap& dst, std::int64_t xd, std::int64_t yd, std::int64_t wd
                  const SBitmap* src, std::int64_t xs, std::int64_t ys, std::int64_t ws, std::int64_t hs,
                  DWORD rop, const BlitContext& ctx);
 
-// ---- metafiles (SoftMetafile.cpp) ----
+// ---- metafiles (SoftMetafile.cpp, SoftMetafileConvert.cpp, SoftMetafilePlay.cpp) ----
 
 // Checks an enhanced metafile: header, signature, every record's size and alignment inside the data, a
 // bounded number of records. A missing end record is accepted when the records end with the data.
