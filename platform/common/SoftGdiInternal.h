@@ -1,5 +1,5 @@
-// Objects and pixel helpers shared by the soft GDI's source files. Not for use outside platform/soft (tests
-// excepted).
+// Objects and pixel helpers shared by the soft GDI's source files. Not for use outside platform/common
+// (tests excepted).
 #pragma once
 
 #include <algorithm>
@@ -161,6 +161,41 @@ struct SoftGdiState {
     return o == screen;
   }
 };
+
+// ---- shared by the GDI's source files (SoftGdi.cpp) ----
+
+// Sets the calling thread's last error, where a system service is installed.
+void SetError(DWORD code);
+// A cleared bitmap of w x h pixels of bpp bits; null (last error set) when it would be too large.
+std::unique_ptr<SBitmap> NewBitmap(int w, int h, int bpp, bool topDown);
+// Default formats of device-dependent bitmaps of a bit count.
+void ApplyDefaultFormat(SBitmap& b, int screenBpp);
+std::unique_ptr<SBitmap> CopyBitmap(const SBitmap& src);
+// v rounded half up, clamped to +-1e9 so far-away coordinates stay in range (0 for NaN).
+long Round(double v);
+
+constexpr int kLogPixels = 96;
+
+// The page transform of a DC as scale and offset per axis (device = logical * scale + offset).
+void PageTransform(const DCAttrs& a, int logPixels, double& sx, double& sy, double& ox, double& oy);
+
+// Logical to device coordinates of a DC's attributes.
+struct Mapper {
+  double sx, sy, ox, oy;
+  explicit Mapper(const DCAttrs& a) { PageTransform(a, kLogPixels, sx, sy, ox, oy); }
+  long X(double x) const { return Round(x * sx + ox); }
+  long Y(double y) const { return Round(y * sy + oy); }
+  double Xd(double x) const { return x * sx + ox; }
+  double Yd(double y) const { return y * sy + oy; }
+};
+
+// The colour a COLORREF stands for on a DC: a palette index through the DC's palette.
+COLORREF ResolveColor(const SDC* dc, COLORREF c);
+
+// Opens a member of SoftGdi that works on a DC: d is the DC of handle dc; an unknown handle returns ret.
+#define DS_DC_OR(ret)        \
+  SDC* d = s_->Get<SDC>(dc); \
+  if (!d) return ret
 
 // ---- clipping (SoftGdiText.cpp) ----
 
