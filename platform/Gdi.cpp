@@ -5,8 +5,7 @@
 
 namespace plat {
 
-std::size_t DibStride(LONG width, int bitCount) {
-  if (width <= 0) return 0;
+bool DibBitCountValid(int bitCount) {
   switch (bitCount) {
     case 1:
     case 4:
@@ -14,10 +13,14 @@ std::size_t DibStride(LONG width, int bitCount) {
     case 16:
     case 24:
     case 32:
-      break;
+      return true;
     default:
-      return 0;
+      return false;
   }
+}
+
+std::size_t DibStride(LONG width, int bitCount) {
+  if (width <= 0 || !DibBitCountValid(bitCount)) return 0;
   // 64-bit intermediate: width (< 2^31) times 32 bits cannot overflow it.
   const std::uint64_t bits = static_cast<std::uint64_t>(width) * static_cast<unsigned>(bitCount);
   const std::uint64_t stride = ((bits + 31) / 32) * 4;

@@ -550,6 +550,8 @@ inline H HandleCast(HGDIOBJ h) {
 
 // ---- DIB layout helpers (pure; shared by backends and readers) ----
 
+// Whether a DIB may have this many bits per pixel: 1, 4, 8, 16, 24 or 32.
+bool DibBitCountValid(int bitCount);
 // Bytes per row, padded to 32 bits; 0 when the width or bit count is out of range or the result overflows.
 std::size_t DibStride(LONG width, int bitCount);
 // Colour-table entries a DIB header implies: biClrUsed, or 2^bits for 8 bits or fewer when it is 0; capped

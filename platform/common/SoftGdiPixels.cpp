@@ -121,12 +121,17 @@ COLORREF RawToColor(const SBitmap& b, DWORD raw) {
   return RGB(Expand(raw, b.rmask), Expand(raw, b.gmask), Expand(raw, b.bmask));
 }
 
-int NearestIndex(const std::vector<RGBQUAD>& table, COLORREF c) {
+namespace {
+
+// The index of the entry nearest to c, reading each entry's colour with rgb (a COLORREF).
+template <class Entry, class Rgb>
+int Nearest(const std::vector<Entry>& table, COLORREF c, Rgb rgb) {
   int best = 0;
   long bestD = -1;
   for (std::size_t i = 0; i < table.size(); ++i) {
-    const long dr = long(table[i].rgbRed) - GetRValue(c), dg = long(table[i].rgbGreen) - GetGValue(c),
-               db = long(table[i].rgbBlue) - GetBValue(c);
+    const COLORREF e = rgb(table[i]);
+    const long dr = long(GetRValue(e)) - GetRValue(c), dg = long(GetGValue(e)) - GetGValue(c),
+               db = long(GetBValue(e)) - GetBValue(c);
     const long d = dr * dr + dg * dg + db * db;
     if (bestD < 0 || d < bestD) {
       bestD = d;
@@ -137,20 +142,14 @@ int NearestIndex(const std::vector<RGBQUAD>& table, COLORREF c) {
   return best;
 }
 
+}  // namespace
+
+int NearestIndex(const std::vector<RGBQUAD>& table, COLORREF c) {
+  return Nearest(table, c, [](const RGBQUAD& q) { return RGB(q.rgbRed, q.rgbGreen, q.rgbBlue); });
+}
+
 int NearestIndex(const std::vector<PALETTEENTRY>& table, COLORREF c) {
-  int best = 0;
-  long bestD = -1;
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    const long dr = long(table[i].peRed) - GetRValue(c), dg = long(table[i].peGreen) - GetGValue(c),
-               db = long(table[i].peBlue) - GetBValue(c);
-    const long d = dr * dr + dg * dg + db * db;
-    if (bestD < 0 || d < bestD) {
-      bestD = d;
-      best = static_cast<int>(i);
-      if (d == 0) break;
-    }
-  }
-  return best;
+  return Nearest(table, c, [](const PALETTEENTRY& e) { return RGB(e.peRed, e.peGreen, e.peBlue); });
 }
 
 DWORD ColorToRaw(const SBitmap& b, COLORREF c) {
@@ -286,17 +285,7 @@ bool DescribeDib(const BITMAPINFO* bmi, UINT usage, const SPalette* pal, SBitmap
   } else if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > 4096) {
     return false;
   }
-  switch (h.biBitCount) {
-    case 1:
-    case 4:
-    case 8:
-    case 16:
-    case 24:
-    case 32:
-      break;
-    default:
-      return false;
-  }
+  if (!DibBitCountValid(h.biBitCount)) return false;
   if (h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN) return false;
   if (h.biCompression == BI_BITFIELDS && h.biBitCount != 16 && h.biBitCount != 32) return false;
   if (h.biCompression == BI_RLE8 && h.biBitCount != 8) return false;
