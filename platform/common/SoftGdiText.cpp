@@ -24,7 +24,7 @@ void SubtractRect(const RECT& r, const RECT& cut, std::vector<RECT>& out) {
 
 namespace {
 
-// The classic grey scheme, by COLOR_ index.
+// The default grey colour scheme, by COLOR_ index.
 constexpr COLORREF kSysColors[] = {
     RGB(192, 192, 192),  // COLOR_SCROLLBAR
     RGB(0, 128, 128),    // COLOR_BACKGROUND
