@@ -25,38 +25,6 @@ namespace plat::soft::dd {
   return std::int64_t(scaled);
 }
 
-Plane MakePlane(const Vertex& a, const Vertex& b, const Vertex& c, double qa, double qb, double qc,
-                double det) {
-  Plane p;
-  p.q0 = qa;
-  p.xa = a.x;
-  p.ya = a.y;
-  p.dqdx = ((qb - qa) * (c.y - a.y) - (qc - qa) * (b.y - a.y)) / det;
-  p.dqdy = ((qc - qa) * (b.x - a.x) - (qb - qa) * (c.x - a.x)) / det;
-  return p;
-}
-
-// A stage's texture coordinate planes and whether the texture is minified there.
-void StagePlanes(const Vertex& a, const Vertex& b, const Vertex& c, DWORD set, double det, const Sampler& sm,
-                 Plane& u, Plane& v, bool& minify) {
-  u = MakePlane(a, b, c, a.u[set], b.u[set], c.u[set], det);
-  v = MakePlane(a, b, c, a.v[set], b.v[set], c.v[set], det);
-  if (sm.surface) {
-    const double area = std::fabs(u.dqdx * v.dqdy - u.dqdy * v.dqdx) * double(sm.w) * double(sm.h);
-    minify = area > 1.0;
-  }
-}
-
-Edge MakeEdge(const Vertex& i, const Vertex& j) {
-  Edge e;
-  e.xi = i.fx;
-  e.yi = i.fy;
-  e.dx = j.fx - i.fx;
-  e.dy = j.fy - i.fy;
-  e.inclusive = (e.dy == 0 && e.dx > 0) || e.dy < 0;  // top or left edge
-  return e;
-}
-
 void DeviceImpl::SetupTriangle(const Vertex& a, const Vertex& b, const Vertex& c, double det, int stages,
                                Triangle& t) {
   t.edges[0] = MakeEdge(a, b);

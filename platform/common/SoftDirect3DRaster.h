@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -182,11 +183,36 @@ struct Triangle {
   Plane diffusePlane[4], specularPlane[4];  // a, r, g, b
 };
 
-Plane MakePlane(const Vertex& a, const Vertex& b, const Vertex& c, double qa, double qb, double qc,
-                double det);
+inline Plane MakePlane(const Vertex& a, const Vertex& b, const Vertex& c, double qa, double qb, double qc,
+                       double det) {
+  Plane p;
+  p.q0 = qa;
+  p.xa = a.x;
+  p.ya = a.y;
+  p.dqdx = ((qb - qa) * (c.y - a.y) - (qc - qa) * (b.y - a.y)) / det;
+  p.dqdy = ((qc - qa) * (b.x - a.x) - (qb - qa) * (c.x - a.x)) / det;
+  return p;
+}
+
 // A stage's texture coordinate planes and whether the texture is minified there.
-void StagePlanes(const Vertex& a, const Vertex& b, const Vertex& c, DWORD set, double det, const Sampler& sm,
-                 Plane& u, Plane& v, bool& minify);
-Edge MakeEdge(const Vertex& i, const Vertex& j);
+inline void StagePlanes(const Vertex& a, const Vertex& b, const Vertex& c, DWORD set, double det,
+                        const Sampler& sm, Plane& u, Plane& v, bool& minify) {
+  u = MakePlane(a, b, c, a.u[set], b.u[set], c.u[set], det);
+  v = MakePlane(a, b, c, a.v[set], b.v[set], c.v[set], det);
+  if (sm.surface) {
+    const double area = std::fabs(u.dqdx * v.dqdy - u.dqdy * v.dqdx) * double(sm.w) * double(sm.h);
+    minify = area > 1.0;
+  }
+}
+
+inline Edge MakeEdge(const Vertex& i, const Vertex& j) {
+  Edge e;
+  e.xi = i.fx;
+  e.yi = i.fy;
+  e.dx = j.fx - i.fx;
+  e.dy = j.fy - i.fy;
+  e.inclusive = (e.dy == 0 && e.dx > 0) || e.dy < 0;  // top or left edge
+  return e;
+}
 
 }  // namespace plat::soft::dd
