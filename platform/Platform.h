@@ -1,8 +1,8 @@
 // The platform layer: Win32-shaped services behind narrow interfaces. Each service is an abstract class in
 // its own header (Windows.h, Registry.h, Clock.h, System.h, Gdi.h, DirectDraw.h); a backend implements them
 // and installs its instances here: soft/ (the virtual desktop, for tests and headless runs), win32/ (Windows)
-// and, as it arrives, x11/ (the Linux desktop). common/ holds the software services the virtual desktop and
-// the Linux desktop share. Code above the layer reaches a service through the accessors below and never
+// and x11/ (the Linux desktop). common/ holds what the virtual desktop and the Linux desktop share: the
+// software GDI, DirectDraw and Direct3D, the registry and the window tree. Code above the layer reaches a service through the accessors below and never
 // includes an operating-system header.
 #pragma once
 
