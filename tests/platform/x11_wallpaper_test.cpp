@@ -3,7 +3,6 @@
 #ifdef DS_HAVE_X11
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>

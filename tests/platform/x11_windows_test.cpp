@@ -6,19 +6,16 @@
 // GoogleTest first: Xlib's macros (None, Bool, Status ...) must not reach its headers.
 #include <gtest/gtest.h>
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Windows.h"
+#include "platform/x11/X11Api.h"
 #include "platform/x11/X11Connection.h"
 #include "platform/x11/X11Platform.h"
 #include "platform/x11/X11Presenter.h"
@@ -101,7 +98,7 @@ class X11Windows : public ::testing::Test {
     while (!done()) {
       if (std::chrono::steady_clock::now() > end) return false;
       ws().PeekMessage(&m, nullptr, 0, 0, PM_NOREMOVE);
-      usleep(2000);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
   }

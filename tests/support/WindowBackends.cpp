@@ -14,10 +14,8 @@
 #endif
 
 #ifdef DS_HAVE_X11
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
+#include "platform/x11/X11Api.h"
+
 #include <glib.h>
 
 #include <map>

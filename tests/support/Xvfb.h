@@ -7,7 +7,6 @@
 #ifdef DS_HAVE_X11
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 struct _XDisplay;
 
@@ -15,12 +14,9 @@ namespace support {
 
 class Xvfb : public ::testing::Environment {
  public:
-  static bool Running() { return pid_ > 0; }
+  static bool Running();
   void SetUp() override;
   void TearDown() override;
-
- private:
-  static pid_t pid_;
 };
 
 // What a desktop program and the window manager put on the display: a screen-sized window of desktop type,
