@@ -44,7 +44,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-. "$root/scripts/e2e/xvfb.sh"
+. "$root/scripts/e2e/common.sh"
 start_xvfb 171 199 1920x1080 "$out/xvfb.log" || exit 1
 openbox --sm-disable >"$out/openbox.log" 2>&1 &
 wm_pid=$!

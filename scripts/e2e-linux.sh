@@ -65,7 +65,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-. "$root/scripts/e2e/xvfb.sh"
+. "$root/scripts/e2e/common.sh"
 start_xvfb 130 170 "${screen_w}x${screen_h}" "$out/xvfb.log" "$out/fb" || { echo "FAIL: no virtual display"; exit 1; }
 fb=$out/fb/Xvfb_screen0
 [ -f "$fb" ] || { echo "FAIL: Xvfb did not start (see $out/xvfb.log)"; exit 1; }
@@ -115,24 +115,6 @@ wait_window() {
     sleep 0.1
   done
   return 1
-}
-# Waits up to $1 seconds for the program to end; sets prog_status (empty when still running).
-wait_program() {
-  prog_status=""
-  for _ in $(seq $(($1 * 10))); do
-    if ! kill -0 "$prog_pid" 2>/dev/null; then
-      wait "$prog_pid"
-      prog_status=$?
-      prog_pid=""
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-stop_program() {
-  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null && wait "$prog_pid" 2>/dev/null
-  prog_pid=""
 }
 # The X parent of a window (0x0 for the root's children).
 parent_of() { xwininfo -children -id "$1" | sed -n 's/^ *Parent window id: \(0x[0-9a-f]*\).*/\1/p'; }

@@ -71,7 +71,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-. "$root/scripts/e2e/xvfb.sh"
+. "$root/scripts/e2e/common.sh"
 start_xvfb 90 120 "${screen_w}x${screen_h}" "$out/xvfb.log" "$out/fb" || { echo "FAIL: no virtual display"; exit 1; }
 fb=$out/fb/Xvfb_screen0
 [ -f "$fb" ] || { echo "FAIL: Xvfb did not start (see $out/xvfb.log)"; exit 1; }
@@ -123,25 +123,6 @@ wait_window() {
     sleep 0.1
   done
   return 1
-}
-# Waits up to $1 seconds for the program to end; sets prog_status (or leaves it empty when still running).
-wait_program() {
-  local limit=$(($1 * 10))
-  prog_status=""
-  for _ in $(seq "$limit"); do
-    if ! kill -0 "$prog_pid" 2>/dev/null; then
-      wait "$prog_pid"
-      prog_status=$?
-      prog_pid=""
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
-}
-stop_program() {
-  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null && wait "$prog_pid" 2>/dev/null
-  prog_pid=""
 }
 # The program's X windows that are mapped now (wine's popup menus are override-redirect windows of their own).
 mapped_windows() {

@@ -1,4 +1,5 @@
-# Sourced by the end-to-end checks and the desktop benchmark: starts a virtual X display of its own.
+# Sourced by the end-to-end checks and the desktop benchmark: a virtual X display of their own, and the
+# program under test (started by the caller in the background, its process id in prog_pid).
 # start_xvfb FIRST LAST WxH LOG [FBDIR]: takes the first free display number in FIRST..LAST (each script its
 # own range, so checks may run side by side), starts Xvfb there at WxH with 24-bit colour (its framebuffer
 # in FBDIR as an XWD file when given), waits for its socket and exports DISPLAY. Sets xvfb_pid (for the
@@ -17,4 +18,24 @@ start_xvfb() {
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
   [ -e "/tmp/.X11-unix/X$display" ] || { echo "Xvfb did not start (see $log)" >&2; return 1; }
   export DISPLAY=:$display
+}
+
+# wait_program SECONDS: waits up to SECONDS for the program to end; sets prog_status (empty while it runs).
+wait_program() {
+  prog_status=""
+  for _ in $(seq $(($1 * 10))); do
+    if ! kill -0 "$prog_pid" 2>/dev/null; then
+      wait "$prog_pid"
+      prog_status=$?
+      prog_pid=""
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+# stop_program: ends the program if it still runs.
+stop_program() {
+  [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null && wait "$prog_pid" 2>/dev/null
+  prog_pid=""
 }
