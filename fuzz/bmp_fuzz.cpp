@@ -3,20 +3,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FuzzPlatform.h"
 #include "picture/BitmapImage.h"
 #include "picture/Graphics.h"
 #include "platform/Gdi.h"
 #include "platform/Platform.h"
-#include "platform/soft/SoftPlatform.h"
 
 namespace {
 
 plat::soft::SoftPlatform& Platform() {
   static auto* platform = [] {
-    plat::soft::SoftOptions o;
-    o.screenWidth = 64;
-    o.screenHeight = 64;
-    auto* p = new plat::soft::SoftPlatform(o);
+    auto* p = &FuzzPlatform();
     InitGraphicsUnit();
     SetMaxBitmapBytes(std::size_t{4} << 20);  // keeps each run quick; larger pictures are refused
     return p;

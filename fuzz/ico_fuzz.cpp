@@ -2,18 +2,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FuzzPlatform.h"
 #include "picture/Graphics.h"
 #include "platform/Platform.h"
-#include "platform/soft/SoftPlatform.h"
 
 namespace {
 
 plat::soft::SoftPlatform& Platform() {
   static auto* platform = [] {
-    plat::soft::SoftOptions o;
-    o.screenWidth = 64;
-    o.screenHeight = 64;
-    auto* p = new plat::soft::SoftPlatform(o);
+    auto* p = &FuzzPlatform();
     InitGraphicsUnit();
     return p;
   }();

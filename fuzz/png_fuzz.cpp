@@ -5,21 +5,15 @@
 #include <cstdint>
 #include <vector>
 
+#include "FuzzPlatform.h"
 #include "picture/pngimage/pngimage.h"
 #include "platform/MemorySection.h"
 #include "platform/Platform.h"
-#include "platform/soft/SoftPlatform.h"
 
 namespace {
 
 plat::soft::SoftPlatform& Platform() {
-  static auto* platform = [] {
-    plat::soft::SoftOptions o;
-    o.screenWidth = 64;
-    o.screenHeight = 64;
-    return new plat::soft::SoftPlatform(o);
-  }();
-  return *platform;
+  return FuzzPlatform();
 }
 
 void DrawAll(TPNGObject& image, plat::HDC dc) {
