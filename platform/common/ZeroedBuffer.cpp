@@ -8,6 +8,7 @@
 #include <windows.h>
 #else
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace plat::soft {
@@ -30,6 +31,7 @@ std::uint8_t* MapZeroed(std::size_t bytes) {
   return static_cast<std::uint8_t*>(p);
 #else
   const bool huge = bytes >= 2 * kHugePage;
+  if (huge && bytes > SIZE_MAX - kHugePage) return nullptr;
   const std::size_t reserve = huge ? bytes + kHugePage : bytes;
   void* p = mmap(nullptr, reserve, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
@@ -39,8 +41,11 @@ std::uint8_t* MapZeroed(std::size_t bytes) {
   const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(base);
   const std::size_t head = (kHugePage - at % kHugePage) % kHugePage;
   if (head) munmap(base, head);
-  const std::size_t tail = reserve - head - bytes;
-  if (tail) munmap(base + head + bytes, tail);
+  // The tail starts on the page after the buffer's last one: unmapping must start on a page boundary.
+  static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t used = (bytes + page - 1) / page * page;
+  const std::size_t tail = reserve - head - used;
+  if (tail) munmap(base + head + used, tail);
 #if defined(MADV_HUGEPAGE)
   madvise(base + head, bytes, MADV_HUGEPAGE);
 #endif

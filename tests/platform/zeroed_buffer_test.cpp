@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -46,5 +48,26 @@ TEST(ZeroedBuffer, AssignCopiesAndMovingHandsTheMemoryOver) {
   a.Allocate(0);
   EXPECT_TRUE(a.empty());
 }
+
+#if defined(__linux__)
+// The address space the process holds, in kB, as the system counts it.
+long AddressSpaceKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmSize:", 0) == 0) return std::stol(line.substr(7));
+  return -1;
+}
+
+TEST(ZeroedBuffer, LargeBuffersOfAnySizeGiveAllTheirAddressSpaceBack) {
+  // Sizes that end inside a page: the space reserved past the buffer for alignment must still be returned.
+  const long before = AddressSpaceKb();
+  ASSERT_GT(before, 0);
+  for (int i = 0; i < 64; ++i) {
+    ZeroedBuffer b((std::size_t(5) << 20) + 100 + std::size_t(i) * 7);
+    b.data()[b.size() - 1] = 1;
+  }
+  EXPECT_LT(AddressSpaceKb() - before, 16 * 1024);
+}
+#endif
 
 }  // namespace
