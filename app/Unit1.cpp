@@ -1,9 +1,9 @@
 #include "app/Unit1.h"
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 
+#include "core/Components.h"
 #include "core/FormReader.h"
 #include "core/PropTable.h"
 #include "platform/Platform.h"
@@ -148,22 +148,14 @@ plat::HWND FindDesktopListView() {
 
 namespace {
 
-// Window classes are named without regard to letter case.
-bool SameClassName(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b) {
-    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-      return false;
-  }
-  return *a == *b;
-}
-
 // A longer name than any of the shell's is cut and so matches none of them.
 constexpr int kClassBuffer = 64;
 
 bool HasClass(plat::HWND hwnd, const char* className, bool exactCase) {
   char name[kClassBuffer] = {};
   if (plat::Windows().GetClassName(hwnd, name, kClassBuffer) <= 0) return false;
-  return exactCase ? std::strcmp(name, className) == 0 : SameClassName(name, className);
+  // Window classes are named without regard to letter case; exactCase asks for the very name.
+  return exactCase ? std::strcmp(name, className) == 0 : SameText(name, className);
 }
 
 // A window manager hands out windows from live lists; a bound keeps a faulty one from looping for ever.

@@ -270,9 +270,10 @@ std::string DesktopWallpaper(const SettingsPlaces& places) {
     if (!image.empty()) return image;
     // PCManFM's profile is "default" unless a session names another (LXDE's is "LXDE").
     std::vector<fs::path> profiles{config / "pcmanfm" / "default"};
+    // Stepping with an error code: a folder that cannot be listed must not stop the program starting.
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator(config / "pcmanfm", ec)) {
-      if (entry.path().filename() != "default") profiles.push_back(entry.path());
+    for (fs::directory_iterator it(config / "pcmanfm", ec), end; !ec && it != end; it.increment(ec)) {
+      if (it->path().filename() != "default") profiles.push_back(it->path());
     }
     std::sort(profiles.begin() + 1, profiles.end());
     for (const fs::path& profile : profiles) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -32,12 +33,14 @@ struct sigaction g_oldInt {};
 struct sigaction g_oldTerm {};
 
 void OnQuitSignal(int) {
+  const int savedErrno = errno;  // the interrupted code may be about to read it
   g_quitSignal = 1;
   if (g_wakeWrite >= 0) {
     const char c = 1;
     const ssize_t ignored = write(g_wakeWrite, &c, 1);
     (void)ignored;
   }
+  errno = savedErrno;
 }
 
 std::int64_t NowUs() {
