@@ -366,7 +366,7 @@ shell_case() {
       set -- $line
       xdotool mousemove "$2" "$3" click 1
     fi
-    if [ -n "$clicked" ] && grep -q '^CLICKED' "$shell_log"; then
+    if [ "$clicked" = 1 ] && grep -q '^CLICKED' "$shell_log"; then
       local after=$out/f-$arrangement-after-click
       cp "$fb" "$after.xwd"
       screen_check colour "$after.xwd" $user_window ff00ff "$arrangement: on the screen the user's window is in front of the snow"
