@@ -82,20 +82,6 @@ export DBUS_SESSION_BUS_ADDRESS=$(echo "$bus" | head -1)
 dbus_pid=$(echo "$bus" | sed -n 2p)
 
 # --- helpers --------------------------------------------------------------------------------------------
-# Screenshot NAME: the framebuffer as it is now, saved as build/e2e-linux/NAME.png; prints the near-white count.
-shot() {
-  cp "$fb" "$out/$1.xwd" && python3 "$screen_py" white "$out/$1.xwd" "$out/$1.png" && rm -f "$out/$1.xwd"
-}
-# Mean near-white count over N screenshots a quarter second apart, named PREFIX-1 ...
-mean_white() {
-  local prefix=$1 n=$2 sum=0 c
-  for i in $(seq "$n"); do
-    c=$(shot "$prefix-$i") || c=0
-    sum=$((sum + c))
-    sleep 0.25
-  done
-  echo $((sum / n))
-}
 region() { # region X Y W H: checksum of that part of the screen now
   cp "$fb" "$out/region.xwd" && python3 "$screen_py" region "$out/region.xwd" "$@" && rm -f "$out/region.xwd"
 }

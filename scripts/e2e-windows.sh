@@ -94,20 +94,6 @@ wineserver -p </dev/null >>"$winelog" 2>&1  # one server for the whole run: late
 wineboot </dev/null >>"$winelog" 2>&1
 
 # --- helpers --------------------------------------------------------------------------------------------
-# Screenshot NAME: the framebuffer as it is now, saved as build/e2e/NAME.png; prints the near-white count.
-shot() {
-  cp "$fb" "$out/$1.xwd" && python3 "$screen_py" white "$out/$1.xwd" "$out/$1.png" && rm -f "$out/$1.xwd"
-}
-# Mean near-white count over N screenshots a quarter second apart, named PREFIX-1 ...
-mean_white() {
-  local prefix=$1 n=$2 sum=0 c
-  for i in $(seq "$n"); do
-    c=$(shot "$prefix-$i") || c=0
-    sum=$((sum + c))
-    sleep 0.25
-  done
-  echo $((sum / n))
-}
 set_wallpaper() {
   wine reg add 'HKCU\Control Panel\Desktop' /v WallPaper /t REG_SZ /d "$1" /f >>"$winelog" 2>&1
 }

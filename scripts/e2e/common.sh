@@ -1,5 +1,6 @@
 # Sourced by the end-to-end checks and the desktop benchmark: a virtual X display of their own, and the
-# program under test (started by the caller in the background, its process id in prog_pid).
+# program under test (started by the caller in the background, its process id in prog_pid), and screenshots
+# of the display's framebuffer ($fb) into the output folder ($out), measured by $screen_py.
 # start_xvfb FIRST LAST WxH LOG [FBDIR]: takes the first free display number in FIRST..LAST (each script its
 # own range, so checks may run side by side), starts Xvfb there at WxH with 24-bit colour (its framebuffer
 # in FBDIR as an XWD file when given), waits for its socket and exports DISPLAY. Sets xvfb_pid (for the
@@ -38,4 +39,19 @@ wait_program() {
 stop_program() {
   [ -n "$prog_pid" ] && kill "$prog_pid" 2>/dev/null && wait "$prog_pid" 2>/dev/null
   prog_pid=""
+}
+
+# shot NAME: the framebuffer ($fb) as it is now, saved as $out/NAME.png; prints the near-white count.
+shot() {
+  cp "$fb" "$out/$1.xwd" && python3 "$screen_py" white "$out/$1.xwd" "$out/$1.png" && rm -f "$out/$1.xwd"
+}
+# mean_white PREFIX N: mean near-white count over N screenshots a quarter second apart, named PREFIX-1 ...
+mean_white() {
+  local prefix=$1 n=$2 sum=0 c
+  for i in $(seq "$n"); do
+    c=$(shot "$prefix-$i") || c=0
+    sum=$((sum + c))
+    sleep 0.25
+  done
+  echo $((sum / n))
 }
