@@ -1,6 +1,8 @@
 #include "picture/jpeg/JpegDecode.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 TJPEGDefaults JpegDefaultSettings;
 
@@ -72,6 +74,13 @@ void CmykToBgr(const std::uint8_t* src, std::uint8_t* dst, std::uint32_t width, 
   }
 }
 
+// libjpeg-turbo's vector colour converters write a row that starts on a 32-byte boundary with streaming
+// stores, which go around the cache. Bitmap rows usually start there, and the decoded picture is read again
+// at once (to fill the texture), so on fresh memory that costs more than the copy it takes to avoid: such
+// rows are converted into a small buffer that starts off that boundary and copied from it.
+constexpr std::uintptr_t kStreamingAlignment = 32;
+constexpr std::size_t kStagingOffset = 16;
+
 class TDecodeRun {
  public:
   TDecodeRun(jpegcodec::TDecompressor& d, TJpegTarget& t) : d_(d), t_(t) {}
@@ -86,29 +95,46 @@ class TDecodeRun {
       std::ptrdiff_t step = t_.ScanLine(1) - t_.ScanLine(0);
       if (step > 0 && step % 4 == 0) batch = static_cast<std::uint32_t>(std::max(1, ci.rec_outbuf_height));
     }
+    std::size_t rowBytes = 0;
+    if (!CheckedMul(ci.output_width, static_cast<std::size_t>(ci.out_color_components), rowBytes))
+      CheckJpeg(jpegcodec::ImageTooBigCode());
+    const bool staged = !cmyk && ci.out_color_components == 3 && !ci.quantize_colors && height > 0 &&
+                        reinterpret_cast<std::uintptr_t>(t_.ScanLine(0)) % kStreamingAlignment == 0;
+    std::size_t stagedStride = 0;
     if (cmyk) {
-      std::size_t rowBytes = 0;
-      if (!CheckedMul(ci.output_width, 4, rowBytes)) CheckJpeg(jpegcodec::ImageTooBigCode());
-      cmykRow_.resize(rowBytes);
+      staging_.resize(rowBytes);
+    } else if (staged) {
+      stagedStride = (rowBytes + kStreamingAlignment - 1) / kStreamingAlignment * kStreamingAlignment;
+      staging_.resize(stagedStride * batch + kStreamingAlignment + kStagingOffset);
+    }
+    std::uint8_t* stage = staging_.data();
+    if (staged) {
+      const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(stage);
+      stage += (kStreamingAlignment - at % kStreamingAlignment) % kStreamingAlignment + kStagingOffset;
     }
     std::vector<std::uint8_t*> rows(batch);
     while (ci.output_scanline < height) {
       std::uint32_t y = ci.output_scanline;
       std::uint32_t n = std::min(batch, height - y);
       for (std::uint32_t i = 0; i < n; ++i)
-        rows[i] = cmyk ? cmykRow_.data() : t_.ScanLine(static_cast<int>(y + i));
+        rows[i] = cmyk     ? stage
+                  : staged ? stage + i * stagedStride
+                           : t_.ScanLine(static_cast<int>(y + i));
       std::uint32_t got = 0;
       CheckJpeg(d_.ReadScanlines(rows.data(), n, &got));
       if (got == 0) break;  // cannot happen with in-memory data; never spin
       if (cmyk)
-        CmykToBgr(cmykRow_.data(), t_.ScanLine(static_cast<int>(y)), ci.output_width, ci.saw_Adobe_marker);
+        CmykToBgr(stage, t_.ScanLine(static_cast<int>(y)), ci.output_width, ci.saw_Adobe_marker);
+      else if (staged)
+        for (std::uint32_t i = 0; i < got; ++i)
+          std::memcpy(t_.ScanLine(static_cast<int>(y + i)), rows[i], rowBytes);
     }
   }
 
  private:
   jpegcodec::TDecompressor& d_;
   TJpegTarget& t_;
-  std::vector<std::uint8_t> cmykRow_;
+  std::vector<std::uint8_t> staging_;  // CMYK rows before conversion, or rows kept off the streaming path
 };
 
 }  // namespace

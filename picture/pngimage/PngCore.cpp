@@ -12,6 +12,7 @@
 
 #include "core/Classes.h"
 #include "picture/pngimage/PngErrors.h"
+#include "platform/common/ZeroedBuffer.h"
 
 namespace png {
 
@@ -664,12 +665,19 @@ bool DecodeWholeImage(TStream& stream, std::uint32_t firstLength, const THeaderF
     stream.SetPosition(start);
     return false;
   }
-  std::unique_ptr<std::uint8_t[]> raw(new (std::nothrow) std::uint8_t[rawSize]);
+  // Whole-image sized memory straight from the system (in huge pages where it is large): filled once,
+  // read once, given back whole.
+  plat::soft::ZeroedBuffer raw;
+  try {
+    raw.Allocate(rawSize);
+  } catch (const std::bad_alloc&) {
+    stream.SetPosition(start);
+    return false;
+  }
   std::unique_ptr<libdeflate_decompressor, TDecompressorDeleter> inflater(libdeflate_alloc_decompressor());
   // Without an output size argument the call succeeds only when the data fills the buffer exactly.
-  if (!raw || !inflater ||
-      libdeflate_zlib_decompress(inflater.get(), compressed.data(), compressed.size(), raw.get(), rawSize,
-                                 nullptr) != LIBDEFLATE_SUCCESS) {
+  if (!inflater || libdeflate_zlib_decompress(inflater.get(), compressed.data(), compressed.size(), raw.data(),
+                                              rawSize, nullptr) != LIBDEFLATE_SUCCESS) {
     stream.SetPosition(start);
     return false;
   }
@@ -677,7 +685,7 @@ bool DecodeWholeImage(TStream& stream, std::uint32_t firstLength, const THeaderF
 
   const std::size_t widest = RowBytesFor(h.ColorType, h.BitDepth, h.Width);
   const std::vector<std::uint8_t> zeros(widest, 0);  // the row above the first row of the image or a pass
-  std::uint8_t* row = raw.get();
+  std::uint8_t* row = raw.data();
   auto pass = [&](std::uint32_t y0, std::uint32_t dy, std::uint32_t x0, std::uint32_t dx, std::uint32_t n) {
     const std::size_t rowBytes = RowBytesFor(h.ColorType, h.BitDepth, n);
     if (rowBytes == 0) return;
