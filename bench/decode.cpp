@@ -330,7 +330,7 @@ void BM_Decode(benchmark::State& state, std::size_t index, bool ours) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  UseMemory(TMemory::AtStart);  // before anything large is freed into the heap
+  UseMemory(TMemory::AtStart);        // before anything large is freed into the heap
   plat::soft::SoftPlatform platform;  // the program decodes with the platform present
   InitPngUnit();
   InitJpegUnit();

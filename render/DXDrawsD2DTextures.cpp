@@ -7,6 +7,7 @@
 #include "picture/jpeg/jpeg.h"
 #include "picture/pngimage/pngimage.h"
 #include "render/DXDraws.h"
+#include "render/PixelRows.h"
 
 // ---- Pure rules ----
 
@@ -184,18 +185,7 @@ void TDXTextureImage::ReadPictureRow(int y, std::uint32_t* Out) {
           alphaMask;
     return;
   }
-  // Four pixels from three little-endian words: b0 g0 r0 b1 | g1 r1 b2 g2 | r2 b3 g3 r3.
-  int x = 0;
-  for (; x + 4 <= n; x += 4, src += 12) {
-    std::uint32_t w[3];
-    std::memcpy(w, src, sizeof w);
-    Out[x] = 0xFF000000u | (w[0] & 0xFFFFFFu);
-    Out[x + 1] = 0xFF000000u | (w[0] >> 24) | ((w[1] & 0xFFFFu) << 8);
-    Out[x + 2] = 0xFF000000u | (w[1] >> 16) | ((w[2] & 0xFFu) << 16);
-    Out[x + 3] = 0xFF000000u | (w[2] >> 8);
-  }
-  for (; x < n; ++x, src += 3)
-    Out[x] = 0xFF000000u | std::uint32_t(src[2]) << 16 | std::uint32_t(src[1]) << 8 | src[0];
+  pixelrows::Bgr24ToXrgb32(src, Out, n);
 }
 
 // ---- TDirect3DTexture2 ----

@@ -117,9 +117,7 @@ class TDecodeRun {
       std::uint32_t y = ci.output_scanline;
       std::uint32_t n = std::min(batch, height - y);
       for (std::uint32_t i = 0; i < n; ++i)
-        rows[i] = cmyk     ? stage
-                  : staged ? stage + i * stagedStride
-                           : t_.ScanLine(static_cast<int>(y + i));
+        rows[i] = cmyk ? stage : staged ? stage + i * stagedStride : t_.ScanLine(static_cast<int>(y + i));
       std::uint32_t got = 0;
       CheckJpeg(d_.ReadScanlines(rows.data(), n, &got));
       if (got == 0) break;  // cannot happen with in-memory data; never spin

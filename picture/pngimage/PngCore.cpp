@@ -676,8 +676,8 @@ bool DecodeWholeImage(TStream& stream, std::uint32_t firstLength, const THeaderF
   }
   std::unique_ptr<libdeflate_decompressor, TDecompressorDeleter> inflater(libdeflate_alloc_decompressor());
   // Without an output size argument the call succeeds only when the data fills the buffer exactly.
-  if (!inflater || libdeflate_zlib_decompress(inflater.get(), compressed.data(), compressed.size(), raw.data(),
-                                              rawSize, nullptr) != LIBDEFLATE_SUCCESS) {
+  if (!inflater || libdeflate_zlib_decompress(inflater.get(), compressed.data(), compressed.size(),
+                                              raw.data(), rawSize, nullptr) != LIBDEFLATE_SUCCESS) {
     stream.SetPosition(start);
     return false;
   }

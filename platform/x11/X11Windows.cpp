@@ -745,8 +745,13 @@ void X11WindowSystem::Handle(XEvent& e) {
       return;
     }
     case MotionNotify: {
-      // Only the latest position matters.
-      while (XCheckTypedWindowEvent(dpy, xid, MotionNotify, &e)) {
+      // Only the latest position matters, of the moves that come straight after this one: a move queued
+      // behind a button press or a key must stay behind it.
+      while (XEventsQueued(dpy, QueuedAlready) > 0) {
+        XEvent next;
+        XPeekEvent(dpy, &next);
+        if (next.type != MotionNotify || next.xmotion.window != xid) break;
+        XNextEvent(dpy, &e);
       }
       cursor_ = {e.xmotion.x_root, e.xmotion.y_root};
       if (enabled(w))

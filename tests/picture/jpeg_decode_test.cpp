@@ -2,7 +2,9 @@
 // libjpeg (the same library, so the comparison is exact).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -195,6 +197,48 @@ TEST(JpegDecode24Bit, BaselineMatchesLibjpegInBlueGreenRedOrder) {
   EXPECT_EQ(px.Width, 227);
   EXPECT_EQ(px.Height, 149);
   ExpectSameBgr(px, Reference(data));
+}
+
+// Rows `offset` bytes past a 64-byte boundary and whole 32-byte steps apart. A vector colour converter
+// streams rows that start on such a boundary, so the decoder converts those in a buffer of its own and
+// copies them (offset 0); other rows it fills directly (offset 16).
+class TAlignedPixels : public TJpegPixels {
+ public:
+  explicit TAlignedPixels(std::size_t offset) : offset_(offset) {}
+  void SetSize(int W, int H) override {
+    TJpegPixels::SetSize(W, H);
+    pitch_ = (Stride + 31) / 32 * 32;
+    storage_.assign(pitch_ * static_cast<std::size_t>(H) + 64 + offset_, 0);
+    const auto at = reinterpret_cast<std::uintptr_t>(storage_.data());
+    base_ = storage_.data() + (64 - at % 64) % 64 + offset_;
+  }
+  std::uint8_t* ScanLine(int Row) override { return base_ + static_cast<std::size_t>(Row) * pitch_; }
+  // The rows packed into Bits, for the comparisons.
+  const TJpegPixels& Packed() {
+    for (int y = 0; y < Height; ++y)
+      std::copy_n(ScanLine(y), Stride, Bits.data() + static_cast<std::size_t>(y) * Stride);
+    return *this;
+  }
+
+ private:
+  std::size_t offset_, pitch_ = 0;
+  std::vector<std::uint8_t> storage_;
+  std::uint8_t* base_ = nullptr;
+};
+
+TEST(JpegDecode24Bit, RowsOnAndOffTheStreamingBoundaryGetTheSamePixels) {
+  for (const char* name :
+       {"testorig.jpg", "testimgp.jpg", "testimgcrop.jpg", "derived-truncated/base_trunc_50pct.jpg",
+        "derived-truncated/prog_trunc_50pct.jpg"}) {
+    auto data = ReadCorpus(std::string(kTestImages) + name);
+    const RefOut ref = Reference(data);
+    for (std::size_t offset : {0, 16, 3}) {
+      SCOPED_TRACE(std::string(name) + " at offset " + std::to_string(offset));
+      TAlignedPixels px(offset);
+      DecodeJpeg(data.data(), data.size(), TJpegDecodeSettings(), px);
+      ExpectSameBgr(px.Packed(), ref);
+    }
+  }
 }
 
 TEST(JpegDecode24Bit, ProgressiveMatchesLibjpeg) {

@@ -303,6 +303,46 @@ TEST_F(X11Windows, ButtonsExposuresAndTheCloseBoxBecomeMessages) {
   EXPECT_EQ(SC_CLOSE, m.wParam);
 }
 
+TEST_F(X11Windows, MovesAreMergedOnlyUpToTheNextClickSoTheClickKeepsItsPlaceAmongThem) {
+  Open();
+  HWND h = Make(WS_POPUP | WS_VISIBLE, 0, 0, 100, 80);
+  MSG m{};
+  while (ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) ws().DispatchMessage(&m);
+  XSync(platform_->connection().display(), False);
+  auto send = [&](int type, int x, int y) {
+    XEvent e{};
+    e.type = type;
+    if (type == MotionNotify) {
+      e.xmotion.window = Xid(h);
+      e.xmotion.x = x;
+      e.xmotion.y = y;
+      e.xmotion.same_screen = True;
+    } else {
+      e.xbutton.window = Xid(h);
+      e.xbutton.button = Button1;
+      e.xbutton.x = x;
+      e.xbutton.y = y;
+      e.xbutton.same_screen = True;
+    }
+    XSendEvent(other_, Xid(h), False, type == MotionNotify ? PointerMotionMask : ButtonPressMask, &e);
+  };
+  send(MotionNotify, 1, 1);
+  send(MotionNotify, 2, 2);
+  send(ButtonPress, 5, 5);
+  send(MotionNotify, 8, 8);
+  send(MotionNotify, 9, 9);
+  XSync(other_, False);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all five on the program's connection
+  std::vector<std::pair<UINT, int>> got;
+  PumpUntil([&] {
+    while (ws().PeekMessage(&m, h, WM_MOUSEMOVE, WM_RBUTTONUP, PM_REMOVE))
+      got.push_back({m.message, GET_X_LPARAM(m.lParam)});
+    return got.size() >= 3;
+  });
+  const std::vector<std::pair<UINT, int>> want = {{WM_MOUSEMOVE, 2}, {WM_LBUTTONDOWN, 5}, {WM_MOUSEMOVE, 9}};
+  EXPECT_EQ(want, got);
+}
+
 TEST_F(X11Windows, ADisabledWindowGetsNoClicks) {
   Open();
   HWND h = Make(WS_POPUP | WS_VISIBLE, 0, 0, 100, 80);
