@@ -102,8 +102,16 @@ void X11Presenter::Put(::Window window, int sx, int sy, int dx, int dy, int w, i
 
 bool X11Presenter::TakeEvent(const XEvent& e) {
   if (!shared_ || e.type != x_.shmCompletionType()) return false;
+  // A report carries its copy's request number: one from before the last ForgetPending is not one of the
+  // copies now pending, and counting it would let the buffer change under a copy still being read.
+  if (static_cast<long>(e.xany.serial - forgetBefore_) < 0) return true;
   if (pending_ > 0) --pending_;
   return true;
+}
+
+void X11Presenter::ForgetPending() {
+  pending_ = 0;
+  forgetBefore_ = NextRequest(x_.display());
 }
 
 }  // namespace plat::x11

@@ -33,8 +33,9 @@ class X11Presenter {
   bool TakeEvent(const XEvent& e);
   // Copies the server has not yet reported done (the buffer must not change under them).
   int PendingPuts() const { return pending_; }
-  // Forgets copies that will never be reported (their window vanished).
-  void ForgetPending() { pending_ = 0; }
+  // Forgets copies that will never be reported (their window vanished) or were waited for long enough; a
+  // late report of one of them is taken without counting for a later copy.
+  void ForgetPending();
   std::uint64_t Puts() const { return puts_; }
 
  private:
@@ -47,6 +48,7 @@ class X11Presenter {
   int pitch_ = 0;
   GC gc_ = nullptr;
   int pending_ = 0;
+  unsigned long forgetBefore_ = 0;  // reports of requests before this one are of forgotten copies
   std::uint64_t puts_ = 0;
 };
 

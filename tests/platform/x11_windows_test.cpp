@@ -233,6 +233,34 @@ TEST_F(X11Windows, WithoutPresentTheRefreshWaitKeepsTheRefreshRateByTimer) {
   EXPECT_LT(ms, 40.0);
 }
 
+TEST_F(X11Windows, ALateReportOfACopyGivenUpOnDoesNotCountForTheNextCopy) {
+  Open();
+  HWND h = Make(WS_POPUP | WS_VISIBLE, 0, 0, 16, 16);
+  x11::X11Presenter& p = platform_->presenter();
+  if (!p.shared()) GTEST_SKIP() << "the display has no shared memory";
+  Display* dpy = platform_->connection().display();
+  MSG m{};
+  while (ws().PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) ws().DispatchMessage(&m);
+  ASSERT_TRUE(PumpUntil([&] { return p.PendingPuts() == 0; })) << "copies made while showing the window";
+  // Reports are read here by hand, so both are still to come when the first copy is given up on.
+  p.Put(Xid(h), 0, 0, 0, 0, 16, 16);
+  p.ForgetPending();
+  p.Put(Xid(h), 0, 0, 0, 0, 16, 16);
+  ASSERT_EQ(1, p.PendingPuts());
+  XSync(dpy, False);
+  std::vector<XEvent> reports;
+  while (XPending(dpy) > 0) {
+    XEvent e;
+    XNextEvent(dpy, &e);
+    if (e.type == platform_->connection().shmCompletionType()) reports.push_back(e);
+  }
+  ASSERT_EQ(2u, reports.size());
+  EXPECT_TRUE(p.TakeEvent(reports[0]));
+  EXPECT_EQ(1, p.PendingPuts()) << "the first copy's report counted for the second copy";
+  EXPECT_TRUE(p.TakeEvent(reports[1]));
+  EXPECT_EQ(0, p.PendingPuts());
+}
+
 TEST_F(X11Windows, WithoutSharedMemoryPresentingStillCopiesThePixels) {
   setenv("DESKTOP_SNOW_NO_SHM", "1", 1);
   Open();
