@@ -581,9 +581,10 @@ void X11WindowSystem::WaitForRefresh() {
       presentFailures_ = 0;
       return;
     }
-    if (++presentFailures_ >= 3) presentUsable_ = false;
+    if (++presentFailures_ >= 3) SuspendPresent();
     return;
   }
+  if (presentAvailable_ && presentWanted_) TryPresentAgain();
   const double rate = x_.refreshRate() > 0 ? x_.refreshRate() : 60.0;
   const std::int64_t period = static_cast<std::int64_t>(1000000.0 / rate);
   const std::int64_t now = NowUs();
@@ -594,6 +595,29 @@ void X11WindowSystem::WaitForRefresh() {
   }
   while (NowUs() < nextTimerRefreshUs_) Pump(MsUntil(nextTimerRefreshUs_));
   nextTimerRefreshUs_ += period;
+}
+
+void X11WindowSystem::SuspendPresent() {
+  presentUsable_ = false;
+  presentTrial_ = 0;
+  nextPresentTrialUs_ = NowUs() + presentRetryUs_;
+}
+
+// While the timer paces: asks for one notification now and then and goes back to the display's own
+// refreshes once one arrives; nothing waits for it.
+void X11WindowSystem::TryPresentAgain() {
+  if (presentTrial_ != 0 && presentDone_ == presentTrial_) {
+    presentTrial_ = 0;
+    presentFailures_ = 0;
+    presentUsable_ = true;  // from the next wait on
+    return;
+  }
+  const std::int64_t now = NowUs();
+  if (now < nextPresentTrialUs_) return;
+  presentTrial_ = ++presentSerial_;
+  XPresentNotifyMSC(x_.display(), x_.root(), presentTrial_, 0, 1, 0);
+  XFlush(x_.display());
+  nextPresentTrialUs_ = now + presentRetryUs_;
 }
 
 // ---- input ----

@@ -59,8 +59,15 @@ class X11WindowSystem final : public soft::WindowTree {
   // The X window of one of the program's windows (tests, end-to-end tools).
   ::Window NativeOf(HWND hwnd);
   // Off: refreshes come from a timer at the display's refresh rate even where the Present extension is
-  // (tests; a display whose notifications misbehave is switched off by itself after three missed ones).
-  void SetPresentEnabled(bool enabled) { presentUsable_ = enabled && presentAvailable_; }
+  // (tests). A display whose notifications stop (three missed in a row, as while the screen is blanked) is
+  // paced by the timer until a notification asked for now and then, without waiting for it, comes back.
+  void SetPresentEnabled(bool enabled) {
+    presentWanted_ = enabled;
+    presentUsable_ = enabled && presentAvailable_;
+  }
+  // Microseconds between such trials; pacing by the timer as after three missed notifications (tests).
+  void SetPresentRetryInterval(std::int64_t us) { presentRetryUs_ = us; }
+  void SuspendPresent();
   // Refreshes waited for, and how many came from the display rather than the timer.
   std::uint64_t RefreshWaits() const { return refreshWaits_; }
   std::uint64_t PresentedRefreshes() const { return presentedRefreshes_; }
@@ -76,6 +83,7 @@ class X11WindowSystem final : public soft::WindowTree {
   void CollectInput() override;
 
  private:
+  void TryPresentAgain();
   friend class GtkUi;
 
   void FindDesktop();
@@ -109,8 +117,12 @@ class X11WindowSystem final : public soft::WindowTree {
   std::uint64_t presentedRefreshes_ = 0;
   std::int64_t nextTimerRefreshUs_ = 0;
   bool presentAvailable_ = false;
+  bool presentWanted_ = true;
   bool presentUsable_ = false;
   int presentFailures_ = 0;
+  std::uint32_t presentTrial_ = 0;  // the notification asked for while the timer paces, 0 for none
+  std::int64_t nextPresentTrialUs_ = 0;
+  std::int64_t presentRetryUs_ = 5000000;
 };
 
 }  // namespace plat::x11

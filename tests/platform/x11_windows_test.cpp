@@ -261,6 +261,16 @@ TEST_F(X11Windows, ALateReportOfACopyGivenUpOnDoesNotCountForTheNextCopy) {
   EXPECT_EQ(0, p.PendingPuts());
 }
 
+TEST_F(X11Windows, AfterMissedNotificationsTheTimerPacesUntilTheDisplaysRefreshesComeBack) {
+  Open();
+  ws().SetPresentRetryInterval(30000);
+  ws().SuspendPresent();
+  ws().WaitForRefresh();
+  EXPECT_EQ(0u, ws().PresentedRefreshes()) << "the timer paces right after";
+  for (int i = 0; i < 30 && ws().PresentedRefreshes() == 0; ++i) ws().WaitForRefresh();
+  EXPECT_GT(ws().PresentedRefreshes(), 0u) << "a trial notification arrived and the display paces again";
+}
+
 TEST_F(X11Windows, WithoutSharedMemoryPresentingStillCopiesThePixels) {
   setenv("DESKTOP_SNOW_NO_SHM", "1", 1);
   Open();
