@@ -87,7 +87,7 @@ struct QuadResult {
   std::uint64_t version = 0;
   QuadKey key;
   DWORD set = 0, keep = 0;
-  int bpp = 0;          // of the target the pixels were drawn on
+  Format format;        // of the target the pixels were drawn on (two 16-bit layouts differ)
   ZeroedBuffer pixels;  // the quad's rows one after another
 };
 constexpr std::size_t kCachedQuadPixels = 4096;  // smaller quads are cheaper to draw than to keep

@@ -218,7 +218,7 @@ const QuadLayout& QuadCache::Layout(const QuadTriangle& t1, const QuadTriangle& 
 bool QuadCache::CopyResult(const SurfaceImpl& texture, const QuadLayout& layout, DWORD set, DWORD keep,
                            SurfaceImpl& target, int xs, int ys, std::size_t cols, std::size_t rows) const {
   if (!result_.valid || result_.texture != &texture || result_.version != texture.version ||
-      result_.bpp != target.format.bpp || result_.set != set || result_.keep != keep ||
+      result_.format != target.format || result_.set != set || result_.keep != keep ||
       std::memcmp(&result_.key, &layout.key, sizeof(QuadKey)) != 0)
     return false;
   const std::size_t bytes = std::size_t(target.format.bpp / 8), row = cols * bytes;
@@ -230,7 +230,7 @@ bool QuadCache::CopyResult(const SurfaceImpl& texture, const QuadLayout& layout,
 void QuadCache::KeepResult(const SurfaceImpl& texture, const QuadLayout& layout, DWORD set, DWORD keep,
                            const SurfaceImpl& target, int xs, int ys, std::size_t cols, std::size_t rows) {
   const bool again = !result_.valid && result_.texture == &texture && result_.version == texture.version &&
-                     result_.bpp == target.format.bpp && result_.set == set && result_.keep == keep &&
+                     result_.format == target.format && result_.set == set && result_.keep == keep &&
                      std::memcmp(&result_.key, &layout.key, sizeof(QuadKey)) == 0;
   result_.valid = false;
   result_.texture = &texture;
@@ -238,7 +238,7 @@ void QuadCache::KeepResult(const SurfaceImpl& texture, const QuadLayout& layout,
   result_.key = layout.key;
   result_.set = set;
   result_.keep = keep;
-  result_.bpp = target.format.bpp;
+  result_.format = target.format;
   if (!again) return;
   const std::size_t bytes = std::size_t(target.format.bpp / 8), row = cols * bytes;
   try {

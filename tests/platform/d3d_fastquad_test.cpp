@@ -403,6 +403,15 @@ TEST_F(D3DFastQuadRepeat, SameQuadDrawnAgainMatchesGeneralPath) {
   dev_->SetTexture(0, nullptr);
 }
 
+TEST_F(D3DFastQuadRepeat, ResultKeptFromA565TargetIsNotGivenToA555Target) {
+  OpaqueState();
+  dev_->SetTexture(0, MakeTexture(TW, TH, RandomTexels(), false));
+  const auto q = Quad(0, 0, float(W), float(H), 0x00FFFFFFu, 0, 0, 77.0f / TW, 61.0f / TH);
+  for (int i = 0; i < 2; ++i) ExpectSamePixels(narrow_[0], q, "5-6-5 draw " + std::to_string(i));
+  ExpectSamePixels(narrow_[1], q, "5-5-5 draw after the 5-6-5 ones");
+  dev_->SetTexture(0, nullptr);
+}
+
 TEST_F(D3DFastQuadRepeat, TexelWrittenThroughLockShowsInNextDraw) {
   OpaqueState();
   IDirectDrawSurface7* tex = MakeTexture(TW, TH, RandomTexels(), false);
