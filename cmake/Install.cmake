@@ -15,17 +15,27 @@ foreach(size 16 24 32 48 64 128 256)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME desktop-snow.png)
 endforeach()
 
-# The manual page names the installed paths; made when CMake configures, so that installing needs no build
-# step of its own.
-configure_file(docs/desktop-snow.1 ${CMAKE_BINARY_DIR}/man/desktop-snow.1 @ONLY)
-execute_process(COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/man/desktop-snow.1 RESULT_VARIABLE ds_gzip)
-if(NOT ds_gzip EQUAL 0)
-  message(FATAL_ERROR "gzip could not compress the manual page")
+# The manual page names the installed paths, so it is filled in when installing, for the prefix installed
+# to (`cmake --install --prefix` may differ from the configured one); the package stages with DESTDIR, so the
+# prefix stays the package's /usr.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_DATADIR}")
+  set(ds_datadir "${CMAKE_INSTALL_DATADIR}")
+else()
+  set(ds_datadir "\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}")
 endif()
+install(CODE "
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  set(CMAKE_INSTALL_FULL_DATADIR \"${ds_datadir}\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/docs/desktop-snow.1\" \"${CMAKE_BINARY_DIR}/man/desktop-snow.1\" @ONLY)
+  execute_process(COMMAND gzip -9nf \"${CMAKE_BINARY_DIR}/man/desktop-snow.1\" RESULT_VARIABLE ds_gzip)
+  if(NOT ds_gzip EQUAL 0)
+    message(FATAL_ERROR \"gzip could not compress the manual page\")
+  endif()")
 install(FILES ${CMAKE_BINARY_DIR}/man/desktop-snow.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 # The .deb (scripts/package-linux). Its library dependencies are read from the program by dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
+set(CPACK_SET_DESTDIR ON)  # installs for /usr into a staging folder: the manual page names /usr
 set(CPACK_PACKAGE_NAME desktop-snow)
 set(CPACK_PACKAGE_VENDOR "Kirno snow crew")
 set(CPACK_PACKAGE_CONTACT "Kirno snow crew <snow@example.org>")

@@ -35,6 +35,11 @@ if gzip -dc "$prefix/share/man/man1/desktop-snow.1.gz" 2>/dev/null | grep -q '^\
 else
   flunk "the manual page is a filled-in page of section 1"
 fi
+if gzip -dc "$prefix/share/man/man1/desktop-snow.1.gz" 2>/dev/null | grep -qF "$prefix/share/desktop-snow/wallpaper.jpg"; then
+  pass "the manual page names the wallpaper where it was installed"
+else
+  flunk "the manual page names the wallpaper where it was installed"
+fi
 for f in share/applications/desktop-snow.desktop share/desktop-snow/autostart/desktop-snow.desktop; do
   if grep -q '^\[Desktop Entry\]' "$prefix/$f" && grep -q '^Exec=.*desktop-snow' "$prefix/$f"; then
     pass "$f starts desktop-snow"
