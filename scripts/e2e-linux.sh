@@ -27,16 +27,8 @@ case "$config" in
   *) echo "unknown configuration: $config (debug or release)" >&2; exit 2 ;;
 esac
 out=$root/build/e2e-linux
-screen_py=$root/scripts/e2e/screen.py
-screen_w=1024 screen_h=768
-# The drawing surface is the form's size plus 15 by 19 pixels (the stored layout); the wallpaper fills it.
-surface_w=$((screen_w + 15)) surface_h=$((screen_h + 19))
-started=$(date +%s)
-
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-note() { echo "== $*"; }
+. "$root/scripts/e2e/common.sh"
+e2e_begin
 
 for tool in Xvfb openbox pcmanfm xterm xdotool xprop xwininfo dbus-daemon python3; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
@@ -65,7 +57,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-. "$root/scripts/e2e/common.sh"
 start_xvfb 130 170 "${screen_w}x${screen_h}" "$out/xvfb.log" "$out/fb" || { echo "FAIL: no virtual display"; exit 1; }
 fb=$out/fb/Xvfb_screen0
 [ -f "$fb" ] || { echo "FAIL: Xvfb did not start (see $out/xvfb.log)"; exit 1; }
@@ -174,6 +165,12 @@ choose() { # choose KEY...: opens the menu at (200,150) and presses the keys
   menu_position >/dev/null || return 1
   xdotool key --delay 80 "$@"
 }
+# ends_on SIGNAL STEP: sends SIGNAL to the program, which must end with status 0 within two seconds.
+ends_on() {
+  kill "-$1" "$prog_pid"
+  if wait_program 2 && [ "$prog_status" = 0 ]; then pass "$2: SIG$1 ends the program with status 0"; else
+    fail "$2: after SIG$1: status '${prog_status:-still running}'"; fi
+}
 no_x_errors() {
   if grep -q 'X error' "$prog_log"; then fail "$1: the program printed an X error: $(grep -m1 'X error' "$prog_log")"; else pass "$1: no X error printed"; fi
 }
@@ -209,9 +206,7 @@ if form=$(wait_window "Kirno Desktop" 15); then
   echo "$state" | grep -q _NET_WM_STATE_SKIP_TASKBAR && pass "c: skip-taskbar is set" || fail "c: no skip-taskbar: $state"
   echo "$state" | grep -q _NET_WM_STATE_BELOW && pass "c: kept below other windows" || fail "c: not below: $state"
   close_terminal
-  kill -TERM "$prog_pid"
-  if wait_program 2 && [ "$prog_status" = 0 ]; then pass "c: SIGTERM ends the program with status 0"; else
-    fail "c: after SIGTERM: status '${prog_status:-still running}'"; fi
+  ends_on TERM c
   no_x_errors c
 else
   fail "c: no window named 'Kirno Desktop' appeared (see $prog_log)"
@@ -400,9 +395,7 @@ if form=$(wait_window "Kirno Desktop" 15); then
     fail "f: the picture drawn is not PCManFM's wallpaper: $(grep FAIL "$out/quadrants-f.txt" | head -2 | tr '\n' ' ')"
   fi
   rm -f "$out/f-wallpaper.xwd"
-  kill -INT "$prog_pid"
-  if wait_program 2 && [ "$prog_status" = 0 ]; then pass "f: SIGINT ends the program with status 0"; else
-    fail "f: after SIGINT: status '${prog_status:-still running}'"; fi
+  ends_on INT f
   no_x_errors f
 else
   fail "f: no window named 'Kirno Desktop' appeared (see $prog_log)"

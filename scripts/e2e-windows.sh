@@ -30,16 +30,8 @@ case "$config" in
   *) echo "unknown configuration: $config (debug or release)" >&2; exit 2 ;;
 esac
 out=$root/build/e2e
-screen_py=$root/scripts/e2e/screen.py
-screen_w=1024 screen_h=768
-# The drawing surface is the form's size plus 15 by 19 pixels (the stored layout); the wallpaper fills it.
-surface_w=$((screen_w + 15)) surface_h=$((screen_h + 19))
-started=$(date +%s)
-
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-note() { echo "== $*"; }
+. "$root/scripts/e2e/common.sh"
+e2e_begin
 
 # --- the programs ---------------------------------------------------------------------------------------
 exe=$builddir/desktop-snow.exe
@@ -71,7 +63,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-. "$root/scripts/e2e/common.sh"
 start_xvfb 90 120 "${screen_w}x${screen_h}" "$out/xvfb.log" "$out/fb" || { echo "FAIL: no virtual display"; exit 1; }
 fb=$out/fb/Xvfb_screen0
 [ -f "$fb" ] || { echo "FAIL: Xvfb did not start (see $out/xvfb.log)"; exit 1; }

@@ -1,6 +1,20 @@
 # Sourced by the end-to-end checks and the desktop benchmark: a virtual X display of their own, and the
 # program under test (started by the caller in the background, its process id in prog_pid), and screenshots
 # of the display's framebuffer ($fb) into the output folder ($out), measured by $screen_py.
+# e2e_begin: what both end-to-end checks start from: the screen measurer, a 1024x768 screen and the drawing
+# surface on it, the start time and the failure count of pass/fail.
+e2e_begin() {
+  screen_py=$root/scripts/e2e/screen.py
+  screen_w=1024 screen_h=768
+  # The drawing surface is the form's size plus 15 by 19 pixels (the stored layout); the wallpaper fills it.
+  surface_w=$((screen_w + 15)) surface_h=$((screen_h + 19))
+  started=$(date +%s)
+  failures=0
+}
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+note() { echo "== $*"; }
+
 # start_xvfb FIRST LAST WxH LOG [FBDIR]: takes the first free display number in FIRST..LAST (each script its
 # own range, so checks may run side by side), starts Xvfb there at WxH with 24-bit colour (its framebuffer
 # in FBDIR as an XWD file when given), waits for its socket and exports DISPLAY. Sets xvfb_pid (for the
