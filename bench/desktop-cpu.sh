@@ -14,10 +14,8 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 config=${1:-release}
-case "$config" in
-  debug | release) builddir=$root/build/$config ;;
-  *) echo "unknown configuration: $config (release or debug)" >&2; exit 2 ;;
-esac
+. "$root/scripts/e2e/common.sh"
+linux_builddir "$config"
 warmup=${DS_BENCH_WARMUP:-10}
 measure=${DS_BENCH_SECONDS:-30}
 out=$root/build/desktop-cpu
@@ -44,7 +42,6 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-. "$root/scripts/e2e/common.sh"
 start_xvfb 171 199 1920x1080 "$out/xvfb.log" || exit 1
 openbox --sm-disable >"$out/openbox.log" 2>&1 &
 wm_pid=$!

@@ -22,12 +22,9 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 config=${1:-debug}
-case "$config" in
-  debug | release) builddir=$root/build/$config ;;
-  *) echo "unknown configuration: $config (debug or release)" >&2; exit 2 ;;
-esac
-out=$root/build/e2e-linux
 . "$root/scripts/e2e/common.sh"
+linux_builddir "$config"
+out=$root/build/e2e-linux
 e2e_begin
 
 for tool in Xvfb openbox pcmanfm xterm xdotool xprop xwininfo dbus-daemon python3; do
@@ -57,9 +54,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-start_xvfb 130 170 "${screen_w}x${screen_h}" "$out/xvfb.log" "$out/fb" || { echo "FAIL: no virtual display"; exit 1; }
-fb=$out/fb/Xvfb_screen0
-[ -f "$fb" ] || { echo "FAIL: Xvfb did not start (see $out/xvfb.log)"; exit 1; }
+e2e_display 130 170
 
 openbox --sm-disable >"$out/openbox.log" 2>&1 &
 wm_pid=$!
@@ -164,6 +159,11 @@ choose() { # choose KEY...: opens the menu at (200,150) and presses the keys
   right_click 200 150
   menu_position >/dev/null || return 1
   xdotool key --delay 80 "$@"
+}
+# exits_by_menu STEP: Exit chosen from the menu must end the program with status 0 within two seconds.
+exits_by_menu() {
+  if choose Up Return && wait_program 2 && [ "$prog_status" = 0 ]; then pass "$1: Exit ends the program with status 0"; else
+    fail "$1: Exit: status '${prog_status:-still running}'"; fi
 }
 # ends_on SIGNAL STEP: sends SIGNAL to the program, which must end with status 0 within two seconds.
 ends_on() {
@@ -335,11 +335,7 @@ if box=$(wait_window "Kirno Desktop Snow" 15); then
   else
     fail "d: after the dialog: program running? $(kill -0 "$prog_pid" 2>/dev/null && echo yes || echo no)"
   fi
-  if choose Up Return && wait_program 2 && [ "$prog_status" = 0 ]; then
-    pass "d: Exit ends the program with status 0"
-  else
-    fail "d: Exit: status '${prog_status:-still running}'"
-  fi
+  exits_by_menu d
   no_x_errors d
 else
   fail "d: no dialog appeared (see $prog_log)"
@@ -369,11 +365,7 @@ if form=$(wait_window "Kirno Desktop" 15) && [ -n "$desk_win" ] && inside "$form
   else
     fail "e: no program window on the screen after the desktop ended"
   fi
-  if choose Up Return && wait_program 2 && [ "$prog_status" = 0 ]; then
-    pass "e: Exit ends the program with status 0"
-  else
-    fail "e: Exit: status '${prog_status:-still running}'"
-  fi
+  exits_by_menu e
   no_x_errors e
 else
   fail "e: the program did not attach to a new desktop window"

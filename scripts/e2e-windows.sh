@@ -63,9 +63,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-start_xvfb 90 120 "${screen_w}x${screen_h}" "$out/xvfb.log" "$out/fb" || { echo "FAIL: no virtual display"; exit 1; }
-fb=$out/fb/Xvfb_screen0
-[ -f "$fb" ] || { echo "FAIL: Xvfb did not start (see $out/xvfb.log)"; exit 1; }
+e2e_display 90 120
 # Without a window manager wine waits two seconds for one each time it shows or hides one of its managed
 # windows (start-up, the menu's end, Exit); a minimal one answers at once, as a desktop's would.
 python3 "$root/scripts/e2e/tinywm.py" >"$out/tinywm.log" 2>&1 &

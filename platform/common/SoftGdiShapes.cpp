@@ -177,6 +177,15 @@ HPEN SoftGdi::CreatePen(int style, int width, COLORREF color) {
   return reinterpret_cast<HPEN>(s_->Add(std::move(p)));
 }
 
+namespace {
+// Corners given in either order, as left <= right and top <= bottom.
+template <class T>
+void SortCorners(T& l, T& t, T& r, T& b) {
+  if (l > r) std::swap(l, r);
+  if (t > b) std::swap(t, b);
+}
+}  // namespace
+
 int SoftGdi::FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
   DS_DC_OR(0);
   SBrush* br = s_->Get<SBrush>(brush);
@@ -184,8 +193,7 @@ int SoftGdi::FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
   if (br->style == BS_NULL) return 1;
   Mapper m(d->a);
   long l = m.X(rect->left), r = m.X(rect->right), t = m.Y(rect->top), b = m.Y(rect->bottom);
-  if (l > r) std::swap(l, r);
-  if (t > b) std::swap(t, b);
+  SortCorners(l, t, r, b);
   const DWORD raw = ColorToRaw(*d->a.bitmap, ResolveColor(d, br->color));
   const auto clampL = [](long v) {
     return static_cast<LONG>(std::max(-1000000000L, std::min(v, 1000000000L)));
@@ -225,8 +233,7 @@ BOOL SoftGdi::Rectangle(HDC dc, int left, int top, int right, int bottom) {
   SBitmap& b = *d->a.bitmap;
   Mapper m(d->a);
   long l = m.X(left), r = m.X(right), t = m.Y(top), bt = m.Y(bottom);
-  if (l > r) std::swap(l, r);
-  if (t > bt) std::swap(t, bt);
+  SortCorners(l, t, r, bt);
   const ShapeStyle st = StyleOf(d, m);
   // The figure covers [l, r - 1] x [t, bt - 1]: the pen draws its border inside, the brush the rest.
   if (r - l < 1 || bt - t < 1) return TRUE;
@@ -255,8 +262,7 @@ BOOL SoftGdi::Ellipse(HDC dc, int left, int top, int right, int bottom) {
   SBitmap& b = *d->a.bitmap;
   Mapper m(d->a);
   double l = m.Xd(left), r = m.Xd(right), t = m.Yd(top), bt = m.Yd(bottom);
-  if (l > r) std::swap(l, r);
-  if (t > bt) std::swap(t, bt);
+  SortCorners(l, t, r, bt);
   const ShapeStyle st = StyleOf(d, m);
   if (!st.outline) {
     r -= 1;  // without a pen the figure is one pixel smaller, as with rectangles

@@ -1,6 +1,15 @@
 # Sourced by the end-to-end checks and the desktop benchmark: a virtual X display of their own, and the
 # program under test (started by the caller in the background, its process id in prog_pid), and screenshots
 # of the display's framebuffer ($fb) into the output folder ($out), measured by $screen_py.
+# linux_builddir CONFIG: the build folder of the Linux configuration debug or release, as builddir; ends the
+# script with status 2 for another name.
+linux_builddir() {
+  case "$1" in
+    debug | release) builddir=$root/build/$1 ;;
+    *) echo "unknown configuration: $1 (debug or release)" >&2; exit 2 ;;
+  esac
+}
+
 # e2e_begin: what both end-to-end checks start from: the screen measurer, a 1024x768 screen and the drawing
 # surface on it, the start time and the failure count of pass/fail.
 e2e_begin() {
@@ -14,6 +23,14 @@ e2e_begin() {
 pass() { echo "PASS: $*"; }
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 note() { echo "== $*"; }
+
+# e2e_display FIRST LAST: the checks' virtual display (a display number in FIRST..LAST, the screen size of
+# e2e_begin) with its framebuffer readable as $fb; ends the script with a FAIL line when it cannot start.
+e2e_display() {
+  start_xvfb "$1" "$2" "${screen_w}x${screen_h}" "$out/xvfb.log" "$out/fb" || { echo "FAIL: no virtual display"; exit 1; }
+  fb=$out/fb/Xvfb_screen0
+  [ -f "$fb" ] || { echo "FAIL: Xvfb did not start (see $out/xvfb.log)"; exit 1; }
+}
 
 # start_xvfb FIRST LAST WxH LOG [FBDIR]: takes the first free display number in FIRST..LAST (each script its
 # own range, so checks may run side by side), starts Xvfb there at WxH with 24-bit colour (its framebuffer
